@@ -1,0 +1,4 @@
+// Restarts the CUPS scheduler.
+#pragma once
+
+int restartCups();

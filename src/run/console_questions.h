@@ -1,0 +1,26 @@
+// Yes/no and yes/no/all/break questions on the terminal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+enum AnswerCode {
+  kAnswerNone = -1,  // no rule matched (also at end of input)
+  kAnswerNo = 0,
+  kAnswerYes = 1,
+  kAnswerAll = 2,
+  kAnswerBreak = 3,
+};
+
+// One read takes at most this many bytes of a line; the rest is left for the next read.
+constexpr size_t kAnswerPiece = 255;
+
+int askYesNo(std::string_view question);
+int askYesNoAll(std::string_view question);
+
+// Reads one line (at most kAnswerPiece bytes) and strips its line end;
+// false at end of input.
+bool readAnswer(std::string& line);
+
+int classifyYesNo(std::string_view line);
+int classifyYesNoAll(std::string_view line);

@@ -1,0 +1,9 @@
+#include "run/run_settings.h"
+
+namespace {
+RunSettings gSettings;
+}
+
+RunSettings& runSettings() { return gSettings; }
+
+void resetRunSettings() { gSettings = RunSettings{}; }

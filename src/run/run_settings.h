@@ -1,0 +1,78 @@
+// The one process-wide record of settings and run state. The run driver
+// clears it at start and fills it as the run goes on; every other unit reads
+// what it needs and writes only its own results.
+#pragma once
+
+#include <string>
+
+#include "queues/queue_list.h"
+
+// Paths are kept to what a 256-byte buffer holds on the hosts we install on.
+constexpr size_t kPathMax = 255;
+
+// Print systems, as detected on the host.
+enum PrinterManagerKind {
+  kPrinterUnknown = 0,
+  kPrinterLp = 1,
+  kPrinterLpr = 2,
+  kPrinterLprng = 4,
+  kPrinterCups = 8,
+};
+
+// Update kinds.
+constexpr int kNewInstall = 0;
+constexpr int kUpdateFromOlder = 1;
+constexpr int kUpdateCurrent = 2;
+
+// Resolved paths of the shared external commands. An empty chcon means the
+// host has none; the others fall back to their bare names.
+struct CommandTable {
+  std::string chcon = "chcon";
+  std::string cp = "cp";
+  std::string rm = "rm";
+  std::string gzip = "gzip";
+  std::string lpadmin = "lpadmin";
+  std::string lpstat = "lpstat";
+  std::string cupsDataDir = "/etc/cups/";  // empty when the host has none
+};
+
+struct RunSettings {
+  std::string sourceDir;
+  std::string installDir = "/opt/orv";
+  std::string manifestName = "MIVOINST.CONF";
+  std::string existingInstallDir;
+  std::string logFileName = "/var/log/Mivo4.0_UpdateLog";
+  std::string cupsBaseDir;
+  std::string cupsBinDir;
+  std::string cupsModelDir;
+  std::string systemPpdDir;
+  std::string ppdInstallDir;
+  std::string existingPpdDir;
+  std::string selinuxEnabled;  // resolved selinuxenabled, empty when absent
+  CommandTable commands;
+
+  int uid = 0;
+  int gid = 0;
+  int seLinuxMode = 0;
+  int uninstallRequested = 0;
+  int allowAnyDir = 1;
+  int debugLevel = 0;
+  int queryMode = 0;
+  int printerManager = kPrinterUnknown;
+  int noCupsDaemon = 0;
+  int noFoomatic = 0;
+  int abortRequested = 0;
+  int logOpened = 0;
+  int cupsVersion = 1000;
+  int ppdLocationFlags = 0;
+  int existingInstall = 0;
+  int updateKind = kNewInstall;
+  int manifestCount = 0;
+  int infoPrinterCount = 0;
+
+  QueueList queueList;
+};
+
+RunSettings& runSettings();
+// Back to the state of a fresh process (used at start and by tests).
+void resetRunSettings();

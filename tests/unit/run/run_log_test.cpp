@@ -1,0 +1,92 @@
+#include "run/run_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "run/run_settings.h"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class RunLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetRunSettings();
+    char tmpl[] = "/tmp/runlogXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    runSettings().logFileName = dir_ + "/log";
+    runSettings().commands.chcon.clear();
+  }
+  void TearDown() override {
+    closeLog();
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  std::string dir_;
+};
+
+TEST_F(RunLogTest, LinesGetExactlyOneNewlineAndTheLogIsCurrent) {
+  ASSERT_EQ(openLog(0), 1);
+  logMessage("abc");
+  logMessage("abc\n");
+  logIfAny(formatText("%s\n", messageText(211)));
+  logIfAny("");  // an empty text gives no line
+  std::string expected = std::string("abc\nabc\n") + messageText(211) + "\n";
+  EXPECT_EQ(slurp(dir_ + "/log"), expected);  // flushed line by line
+  closeLog();
+  std::string closed = slurp(dir_ + "/log");
+  ASSERT_GT(closed.size(), expected.size());
+  EXPECT_EQ(closed.rfind("Finalizando la instalaci\xF3n de Mivo 4.0-10: ", expected.size()), expected.size());
+  EXPECT_EQ(closed.back(), '\n');
+}
+
+TEST_F(RunLogTest, NonRootLogNameCarriesTheUidAndASecondRunTruncates) {
+  ASSERT_EQ(openLog(1000), 1);
+  EXPECT_EQ(runSettings().logFileName, dir_ + "/log_1000");
+  logMessage("first run");
+  closeLog();
+  runSettings().logFileName = dir_ + "/log";
+  ASSERT_EQ(openLog(1000), 1);
+  logMessage("second");
+  EXPECT_EQ(slurp(dir_ + "/log_1000"), "second\n");
+}
+
+TEST_F(RunLogTest, ChconHeaderBlockRecordsTheCommandAndItsStatus) {
+  runSettings().commands.chcon = "/bin/false";
+  ASSERT_EQ(openLog(0), 1);
+  logMessage("x");
+  std::string expected = "Preparaci\xF3n de archivo de registro:\n"
+                         "Commando: \"/bin/false -u system_u " + dir_ + "/log 2>/dev/null\" regres\xF3 con: 256.\n"
+                         "=======================================\nx\n";
+  EXPECT_EQ(slurp(dir_ + "/log"), expected);
+}
+
+TEST_F(RunLogTest, APlantedLinkIsNotFollowed) {
+  std::string victim = dir_ + "/victim";
+  std::ofstream(victim) << "keep";
+  ASSERT_EQ(symlink(victim.c_str(), (dir_ + "/log").c_str()), 0);
+  EXPECT_EQ(openLog(0), 0);
+  EXPECT_EQ(slurp(victim), "keep");
+}
+
+TEST(MessageCatalogue, TextsAreLatin1BytesAndUnknownNumbersAreEmpty) {
+  EXPECT_STREQ(messageText(221), "S\xED");
+  EXPECT_STREQ(messageText(195), ": \xA1" "ERROR!");
+  EXPECT_STREQ(messageText(26), "Commando: \"%s\" regres\xF3 con: %d.\n");
+  EXPECT_STREQ(messageText(1), "");
+  EXPECT_STREQ(messageText(500), "");
+  EXPECT_EQ(formatMessage(84, 2), "Actualizar el modo = 2.\n");
+  EXPECT_EQ(formatMessage(193, std::string("/opt/orv")), "Directorio desde el que se instala: '/opt/orv'.\n");
+}
+
+}  // namespace
