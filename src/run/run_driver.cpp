@@ -61,7 +61,9 @@ void requireFittingPath(const char* what, const std::string& value) {
   endRun();
 }
 
-void firstPass(int argc, char** argv) {
+}  // namespace
+
+void firstOptionPass(int argc, char** argv) {
   RunSettings& s = runSettings();
   optind = 0;  // full reset of the parser
   for (int opt; (opt = getopt(argc, argv, kOptionString)) != -1;) {
@@ -76,7 +78,7 @@ void firstPass(int argc, char** argv) {
   optind = 0;
 }
 
-void secondPass(int argc, char** argv) {
+void secondOptionPass(int argc, char** argv) {
   RunSettings& s = runSettings();
   optind = 0;
   for (int opt; (opt = getopt(argc, argv, kOptionString)) != -1;) {
@@ -91,6 +93,8 @@ void secondPass(int argc, char** argv) {
     }
   }
 }
+
+namespace {
 
 void resolveStartCommands() {
   RunSettings& s = runSettings();
@@ -300,7 +304,7 @@ void runSetup(int argc, char** argv) {
   resetRunSettings();
   RunSettings& s = runSettings();
   resolveStartCommands();
-  firstPass(argc, argv);
+  firstOptionPass(argc, argv);
   if (s.uninstallRequested == 0 && s.seLinuxMode != 0) {
     writeStderr(".......\n");
     installSelinuxModule();
@@ -320,7 +324,7 @@ void runSetup(int argc, char** argv) {
   logSelinuxState();
   s.queueList = QueueList{};
   s.noFoomatic = hasFoomaticRip() == 0;
-  secondPass(argc, argv);
+  secondOptionPass(argc, argv);
   checkRoot();
   detectPrintSystem();
   gatherCupsFacts();

@@ -1,0 +1,75 @@
+#include "run/run_driver.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "run/run_settings.h"
+
+namespace {
+
+// argv as getopt wants it: writable strings and a terminating null.
+class Argv {
+ public:
+  Argv(std::initializer_list<const char*> words) {
+    for (const char* w : words) storage_.emplace_back(w);
+    for (std::string& w : storage_) pointers_.push_back(w.data());
+    pointers_.push_back(nullptr);
+  }
+  int argc() const { return static_cast<int>(storage_.size()); }
+  char** argv() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> storage_;
+  std::vector<char*> pointers_;
+};
+
+TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
+  resetRunSettings();
+  Argv args{"setup", "-d", "-f0", "-S", "abc", "-q", "-5", "-u", "/srv/x/", "-i", "OTHER.CONF",
+            "-D3", "-m", "7", "-w", "/x", "extra", "-Z", "2junk"};
+  firstOptionPass(args.argc(), args.argv());
+  RunSettings& s = runSettings();
+  EXPECT_EQ(s.uninstallRequested, 1);
+  EXPECT_EQ(s.allowAnyDir, 0);
+  EXPECT_EQ(s.seLinuxMode, 0);        // "abc" reads as 0
+  EXPECT_EQ(s.installDir, "/opt/orv");  // second-pass options untouched
+  EXPECT_EQ(s.queryMode, 0);
+
+  secondOptionPass(args.argc(), args.argv());
+  EXPECT_EQ(s.queryMode, 0);  // negative stored as 0
+  EXPECT_EQ(s.installDir, "/srv/x/");
+  EXPECT_EQ(s.manifestName, "OTHER.CONF");
+  EXPECT_EQ(s.debugLevel, 2);  // -Z after -D wins; leading number of "2junk"
+}
+
+TEST(OptionPasses, TheParserIsResetBetweenPasses) {
+  resetRunSettings();
+  Argv args{"setup", "-q1", "-S1"};
+  firstOptionPass(args.argc(), args.argv());
+  secondOptionPass(args.argc(), args.argv());
+  EXPECT_EQ(runSettings().seLinuxMode, 1);
+  EXPECT_EQ(runSettings().queryMode, 1);
+}
+
+TEST(FindSourceDir, StartPathGivesTheDirectoryToInstallFrom) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const std::pair<const char*, std::string> cases[] = {
+      {"/opt/orv/bin/setup", "/opt/orv"},  // the distribution's bin maps to its top
+      {"/srv/mivo/bin/setup", "/srv/mivo/bin"},
+      {"/setup", "/setup"},                 // a slash only at the start keeps the path whole
+      {"./setup", cwd},                     // relative: the working directory
+      {"setup", cwd},
+      {"/opt/orvX/setup", "/opt/orvX"},
+  };
+  for (const auto& [start, expected] : cases) {
+    resetRunSettings();
+    findSourceDir(start);
+    EXPECT_EQ(runSettings().sourceDir, expected) << start;
+  }
+}
+
+}  // namespace
