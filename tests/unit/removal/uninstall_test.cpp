@@ -1,0 +1,66 @@
+#include "removal/uninstall.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+TEST(QueueNames, OnlyPlainNamesFormPathsAndCommands) {
+  for (const char* bad : {"", "   ", "\t", ".", "..", "a/b", "/", "../etc"}) EXPECT_FALSE(isUsableQueueName(bad)) << bad;
+  for (const char* good : {"Office", "null", "a.b", "...", "$(id)", "x;y"}) EXPECT_TRUE(isUsableQueueName(good)) << good;
+  EXPECT_EQ(queueRemovalCommand("lpadmin", "Office"), "lpadmin -xOffice 2>/dev/null");
+  EXPECT_EQ(queueQueryCommand("/usr/bin/lpstat", "Lab-2"), "/usr/bin/lpstat -pLab-2 -l > /dev/null");
+  EXPECT_EQ(queueRemovalCommand("lpadmin", "$(id);x"), "lpadmin -x'$(id);x' 2>/dev/null");
+}
+
+class RemoveTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/rmtreeXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("chmod -R u+rwx " + dir_ + "; rm -rf " + dir_).c_str()); }
+  void sh(const std::string& script) { ASSERT_EQ(std::system(("cd " + dir_ + " && " + script).c_str()), 0); }
+  bool exists(const std::string& rel) const {
+    struct stat info;
+    return lstat((dir_ + "/" + rel).c_str(), &info) == 0;
+  }
+  std::string dir_;
+};
+
+TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowedAndAFifoKeepsItsParents) {
+  sh("mkdir -p out/sub t/a/b t/c/d && touch out/f out/sub/g t/a/f t/c/d/f t/c/.hidden && "
+     "ln -s $PWD/out t/c/dirlink && ln -s $PWD/out/f t/c/filelink && "
+     "mkfifo t/a/b/fifo && ln -s out top");
+  EXPECT_EQ(removeTree(dir_ + "/t"), -1);
+  EXPECT_TRUE(exists("t/a/b/fifo"));
+  EXPECT_FALSE(exists("t/a/f"));
+  EXPECT_FALSE(exists("t/c"));
+  EXPECT_EQ(removeTree(dir_ + "/top"), 0);
+  EXPECT_FALSE(exists("top"));
+  for (const char* kept : {"out/f", "out/sub/g"}) EXPECT_TRUE(exists(kept)) << kept;
+
+  sh("rm t/a/b/fifo");
+  EXPECT_EQ(removeTree(dir_ + "/t"), 0);
+  EXPECT_EQ(removeTree(dir_ + "/t"), -1);
+}
+
+TEST_F(RemoveTreeTest, ADirectoryThatCannotBeListedIsNotRemoved) {
+  sh("mkdir -p t/locked empty && chmod 0 t/locked empty && chown -R 65534 . 2>/dev/null; true");
+  pid_t child = fork();
+  if (child == 0) {
+    // Root lists anything; an ordinary user cannot list a mode 000 directory.
+    if (getuid() == 0 && setuid(65534) != 0) _exit(2);
+    _exit(removeTree(dir_ + "/empty") == -1 && removeTree(dir_ + "/t") == -1 && exists("empty") && exists("t/locked") ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
