@@ -1,5 +1,140 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "install/install_manifest.h"
 
-InstallTable& installTable() { static InstallTable table; return table; }
-int getInfoData() { return 0; }
+#include "install/generated_file.h"
+#include "run/run_log.h"
+#include "run/run_settings.h"
+
+namespace {
+
+// Field bytes are 0x21 to 0x7E; everything else separates fields.
+bool isSeparator(char c) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return byte <= 0x20 || byte >= 0x7F;
+}
+
+bool isOctalDigit(char c) { return c >= '0' && c <= '7'; }
+
+// Trailing line feeds, carriage returns and blanks, never the first byte.
+std::string_view trimmedLineEnd(std::string_view line) {
+  while (line.size() > 1 && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
+    line.remove_suffix(1);
+  }
+  return line;
+}
+
+// The next field at or after pos; pos is left just past it.
+std::string_view nextField(std::string_view line, size_t& pos) {
+  while (pos < line.size() && isSeparator(line[pos])) ++pos;
+  size_t start = pos;
+  while (pos < line.size() && !isSeparator(line[pos])) ++pos;
+  return line.substr(start, pos - start);
+}
+
+// The mode begins at the first "00" after the destination and is read as
+// octal; a zero value means the default mode, no "00" means no mode.
+int modeAfterDestination(std::string_view rest) {
+  size_t start = rest.find("00");
+  if (start == std::string_view::npos) return 0;
+  int value = 0;
+  for (size_t i = start; i < rest.size() && isOctalDigit(rest[i]); ++i) {
+    if (value > 07777777) break;  // permission bits never need more
+    value = value * 8 + (rest[i] - '0');
+  }
+  return value == 0 ? kDefaultItemMode : value;
+}
+
+int lineNumberAt(std::string_view text, const char* position) {
+  std::string_view before(text.data(), static_cast<size_t>(position - text.data()));
+  int lineFeeds = 0;
+  for (char c : before) lineFeeds += c == '\n';
+  return lineFeeds + 1;
+}
+
+std::string manifestPath(const RunSettings& s, bool inEtc) {
+  return s.sourceDir + (inEtc ? "/etc/" : "/") + s.manifestName;
+}
+
+}  // namespace
+
+InstallTable& installTable() {
+  static InstallTable table;
+  return table;
+}
+
+std::vector<std::string_view> linePieces(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  while (!text.empty()) {
+    size_t length = std::min(text.size(), kReadPieceMax);
+    size_t lineFeed = text.substr(0, length).find('\n');
+    if (lineFeed != std::string_view::npos) length = lineFeed + 1;
+    std::string_view piece = text.substr(0, length);
+    pieces.push_back(piece.substr(0, piece.find('\0')));
+    text.remove_prefix(length);
+  }
+  return pieces;
+}
+
+bool endsManifest(std::string_view piece) {
+  return piece.empty() || piece.find("@@NULL") != std::string_view::npos;
+}
+
+std::optional<InstallItem> parseManifestLine(std::string_view line) {
+  if (line.empty() || line[0] == '#' || line[0] == '\n') return std::nullopt;
+  line = trimmedLineEnd(line);
+  if (isSeparator(line[0])) return std::nullopt;
+  InstallItem item;
+  size_t pos = 0;
+  item.source = nextField(line, pos);
+  item.destination = nextField(line, pos);
+  if (!item.destination.empty()) item.mode = modeAfterDestination(line.substr(pos));
+  return item;
+}
+
+ManifestParse parseManifest(std::string_view text) {
+  ManifestParse result;
+  for (std::string_view piece : linePieces(text)) {
+    if (endsManifest(piece)) break;
+    std::optional<InstallItem> item = parseManifestLine(piece);
+    if (!item) continue;
+    int line = lineNumberAt(text, piece.data());
+    if (item->source.size() > kSourceNameMax) {
+      result.droppedLines.push_back(formatText(
+          "MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.",
+          line, item->source.c_str(), kSourceNameMax));
+    } else if (result.items.size() >= kInstallItemMax) {
+      result.droppedLines.push_back(formatText(
+          "MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.", line,
+          kInstallItemMax));
+    } else {
+      result.items.push_back(std::move(*item));
+    }
+  }
+  return result;
+}
+
+int getInfoData() {
+  const RunSettings& s = runSettings();
+  InstallTable& table = installTable();
+  table.clear();
+  std::string path = manifestPath(s, true);
+  std::optional<std::string> text = readWholeFile(path);
+  if (!text) {
+    path = manifestPath(s, false);
+    text = readWholeFile(path);
+  }
+  if (!text) {
+    logMsg(192, path);
+    return 0;
+  }
+  logMessage(formatText("MIVOINST.CONF = %s.", path.c_str()));
+  ManifestParse manifest = parseManifest(*text);
+  for (const std::string& line : manifest.droppedLines) logMessage(line);
+  table = std::move(manifest.items);
+  for (const InstallItem& item : table) {
+    if (s.debugLevel > 0 && item.mode > 0) {
+      writeStderr(formatText("getInfoData: %s ===> %s, o%o.\n", item.source.c_str(),
+                             item.destination.c_str(), static_cast<unsigned>(item.mode)));
+    }
+  }
+  return static_cast<int>(table.size());
+}
