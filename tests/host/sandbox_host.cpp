@@ -707,23 +707,26 @@ done)SH",
 
 // ---- what a command changed ----
 
-SandboxHost::Snapshot SandboxHost::snapshot() const {
-    Snapshot entries;
+// Walks one directory at a time, so that a directory vanishing under a
+// running scheduler costs only its own entries, not the rest of the walk.
+void SandboxHost::scan(const std::string& relative, Snapshot& entries) const {
     std::error_code error;
-    fs::recursive_directory_iterator it(upper_, fs::directory_options::skip_permission_denied, error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string path = "/" + it->path().lexically_relative(upper_).string();
-        if (isExcluded(path)) {
-            it.disable_recursion_pending();
-            continue;
-        }
+    for (fs::directory_iterator it(upper_ + relative, error), end; !error && it != end; it.increment(error)) {
+        const std::string path = relative + "/" + it->path().filename().string();
+        if (isExcluded(path)) continue;
         Entry entry;
         if (::lstat(it->path().c_str(), &entry.info) != 0) continue;  // gone meanwhile
         char flag = 0;
         entry.opaque = entry.directory() &&
                        ::lgetxattr(it->path().c_str(), "trusted.overlay.opaque", &flag, 1) == 1 && flag == 'y';
         entries.emplace(path, entry);
+        if (entry.directory()) scan(path, entries);
     }
+}
+
+SandboxHost::Snapshot SandboxHost::snapshot() const {
+    Snapshot entries;
+    scan("", entries);
     return entries;
 }
 

@@ -85,6 +85,7 @@ private:
     void launchInit();
     void stopInit();
     Snapshot snapshot() const;
+    void scan(const std::string& relative, Snapshot& entries) const;
     std::vector<Change> diff(const Snapshot& before, const Snapshot& after) const;
     void prepareCupsConfig();
 
