@@ -1,4 +1,29 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "install/ppd_archive.h"
 
-int archivePpdFiles(const std::string&) { return -1; }
+#include <unistd.h>
+
+#include "run/run_driver.h"
+#include "run/run_log.h"
+#include "run/shell.h"
+
+std::string ppdArchivePath() {
+  return formatText("/var/tmp/MivoPPDFiles%s.tar", kProgramVersion);
+}
+
+std::string ppdArchiveScript(const std::string& dir, const std::string& archive) {
+  // "--" keeps an entry named like an option from being read as one by tar.
+  return "#!/bin/sh\nc=`pwd`\ncd " + shellQuote(dir) + "\ntar cf " + shellQuote(archive) +
+         " -- *\ncd ${c}\n";
+}
+
+int archivePpdFiles(const std::string& dir) {
+  if (::access(dir.c_str(), F_OK) != 0) {
+    logMsg(17, dir);
+    return -1;
+  }
+  std::string archive = ppdArchivePath();
+  int status = runShell(ppdArchiveScript(dir, archive));
+  logMsg(16, dir);
+  logMsg(15, archive);
+  return status;
+}

@@ -3,4 +3,10 @@
 
 #include <string>
 
+// -1 when the directory does not exist, else the wait status of the archiver.
 int archivePpdFiles(const std::string& dir);
+
+// The archive path, /var/tmp/MivoPPDFiles<version>.tar.
+std::string ppdArchivePath();
+// The shell script that archives the directory's entries into the archive.
+std::string ppdArchiveScript(const std::string& dir, const std::string& archive);

@@ -1,4 +1,152 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "install/uninstall_script.h"
 
-void writeUninstallScript() {}
+#include <array>
+#include <ctime>
+
+#include "install/generated_file.h"
+#include "run/run_log.h"
+#include "run/run_settings.h"
+#include "run/shell.h"
+
+namespace {
+
+constexpr const char* kDefaultInstallDir = "/opt/orv";
+
+// The yes/no question of the script, lines 23 to 56.
+constexpr std::array<const char*, 21> kAskFunctionHead = {
+    "#",
+    "#",
+    "# Get a yes or no answer from the user.  Argument 1 is prompt, 2 is default.",
+    "#",
+    "yorn()",
+    "{",
+    "        if [ \"$2\" = \"\" ] ; then",
+    "                prompt=\"$1? \"",
+    "        else",
+    "                prompt=\"$1 [$2]? \"",
+    "        fi",
+    " ",
+    "        while true ; do",
+    "                echo \"$prompt\"",
+    "                read input",
+    "                parsed=$input",
+    " ",
+    "                if [ \"$parsed\" = \"\" ] ; then",
+    "                        answer=$2",
+    "                else",
+    "                        answer=$input",
+};
+
+// Files of the installation, removed in this order, then its directories.
+constexpr std::array<const char*, 8> kInstalledFiles = {
+    "%s/mivoInfo4.0",       "%s/bin/zebgsfilter",   "%s/bin/nc",
+    "/usr/bin/zebgsfilter", "%s/bin/setup",         "%s/etc/mivo4.0.png",
+    "%s/etc/MIVOINST.CONF", "%s/MIVOINST.CONF",
+};
+constexpr std::array<const char*, 4> kInstalledDirs = {"%s/ppd", "%s/etc", "%s/bin", "%s"};
+
+std::string line(const std::string& text) { return text + "\n"; }
+
+std::string installedPath(const char* pattern, const std::string& installDir) {
+  std::string path = pattern;
+  size_t slot = path.find("%s");
+  if (slot != std::string::npos) path.replace(slot, 2, installDir);
+  return path;
+}
+
+bool needsQuoting(const std::string& path) { return shellQuote(path) != path; }
+
+// A directory made of slashes only is the root: its bin and etc are the system's.
+bool isRootDirectory(const std::string& dir) {
+  return !dir.empty() && dir.find_first_not_of('/') == std::string::npos;
+}
+
+std::string helperFunctions(const std::string& rm, bool quoteArgument) {
+  std::string arg = quoteArgument ? "\"$1\"" : "$1";
+  std::string text;
+  text += line("#");
+  text += line("#Delete a file");
+  text += line("#Syntax : delFile $fileName");
+  text += line("#");
+  text += line("delFile()");
+  text += line("{");
+  text += line("if [ -f " + arg + " ] ; then");
+  text += line("  " + rm + " " + arg);
+  text += line("fi");
+  text += line("}");
+  text += line("#");
+  text += line("#Delete a directory");
+  text += line("#Syntax : delDir $dirName");
+  text += line("delDir()");
+  text += line("{");
+  text += line("if [ -d " + arg + " ] ; then");
+  text += line("  " + rm + " -rf " + arg);
+  text += line("fi");
+  text += line("}");
+  return text;
+}
+
+std::string askFunction() {
+  std::string text;
+  for (const char* row : kAskFunctionHead) text += line(row);
+  text += line("                fi");
+  text += line(" ");
+  text += line("                case $answer in");
+  text += line(std::string("                ") + messageText(173));
+  text += line("                        return 0 ; break ;;");
+  text += line(std::string("                ") + messageText(172));
+  text += line("                        return 1 ; break ;;");
+  text += line("                *)");
+  text += line(std::string("                        ") + messageText(178));
+  text += line("                esac");
+  text += line("        done");
+  text += line("}");
+  text += line("#");
+  return text;
+}
+
+std::string removals(const std::string& installDir) {
+  std::string text;
+  for (const char* pattern : kInstalledFiles) {
+    text += line("delFile " + shellQuote(installedPath(pattern, installDir)));
+  }
+  for (const char* pattern : kInstalledDirs) {
+    text += line("delDir " + shellQuote(installedPath(pattern, installDir)));
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string uninstallScriptText(const std::string& rm, const std::string& installDir,
+                                const std::string& date) {
+  std::string text;
+  text += line("#!/bin/sh");
+  text += line("#");
+  text += formatMessage(179, date);
+  text += helperFunctions(rm, needsQuoting(installDir));
+  text += askFunction();
+  text += line(formatText("echo \"%s\"", messageText(177)));
+  text += line(formatText("yorn \"%s\" \"%s\"", messageText(176), messageText(175)));
+  text += line("it_is=$?");
+  text += line("if [ $it_is -ne 0 ] ; then");
+  text += line("  exit");
+  text += line("fi");
+  text += removals(installDir);
+  return text;
+}
+
+void writeUninstallScript() {
+  const RunSettings& s = runSettings();
+  // Without a directory of its own the script would name the system's directories.
+  std::string installDir = s.installDir.empty() ? kDefaultInstallDir : s.installDir;
+  std::string path = installDir + "/etc/UNINSTALLMIVO";
+  std::time_t now = std::time(nullptr);
+  std::string text = uninstallScriptText(s.commands.rm, installDir, std::ctime(&now));
+  if (isRootDirectory(installDir) || !writeGeneratedFile(path, text)) {
+    logMsg(210, path);
+    return;
+  }
+  setGeneratedFileAccess(path, 0755, s.uid, s.gid);
+  logMsg(194, path);
+}

@@ -1,0 +1,49 @@
+#include "install/ppd_archive.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "run/shell.h"
+
+namespace {
+
+TEST(PpdArchive, PathAndOrdinaryScript) {
+  EXPECT_EQ(ppdArchivePath(), "/var/tmp/MivoPPDFiles4.0-11.tar");
+  EXPECT_EQ(ppdArchiveScript("/usr/share/ppd/orv", "/var/tmp/MivoPPDFiles4.0-11.tar"),
+            "#!/bin/sh\nc=`pwd`\ncd /usr/share/ppd/orv\n"
+            "tar cf /var/tmp/MivoPPDFiles4.0-11.tar -- *\ncd ${c}\n");
+}
+
+// The script runs for real on a scratch directory whose name and entries
+// would run commands or pass options if they were not quoted.
+TEST(PpdArchive, ScriptArchivesEntriesOfAnAwkwardDirectory) {
+  char scratch[] = "/tmp/ppdarchiveXXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  std::string root = scratch;
+  std::string dir = root + "/p d;touch pwned";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  for (const char* name : {"a.ppd", "--checkpoint-action=exec=touch x"}) {
+    std::ofstream(dir + "/" + name) << "x";
+  }
+  std::string archive = root + "/out $(touch pwned2).tar";
+  // Started in the scratch directory, so that any injected command leaves its mark there.
+  std::string command = "cd " + shellQuote(root) + "\n" + ppdArchiveScript(dir, archive);
+  EXPECT_EQ(runShell(command + " 2>/dev/null"), 0);
+  EXPECT_EQ(access((root + "/pwned").c_str(), F_OK), -1);
+  EXPECT_EQ(access((root + "/pwned2").c_str(), F_OK), -1);
+  std::string list = root + "/list";
+  runShell("tar tf " + shellQuote(archive) + " | sort > " + shellQuote(list));
+  std::ifstream in(list);
+  std::string first, second;
+  std::getline(in, first);
+  std::getline(in, second);
+  EXPECT_EQ(first, "--checkpoint-action=exec=touch x");
+  EXPECT_EQ(second, "a.ppd");
+  runShell("rm -rf " + shellQuote(root));
+}
+
+}  // namespace
