@@ -1,4 +1,55 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "queues/cups_restart.h"
 
-int restartCups() { return -1; }
+#include <string>
+
+#include "discovery/command_locator.h"
+#include "queues/queue_files.h"
+#include "run/run_log.h"
+#include "run/shell.h"
+
+namespace {
+
+constexpr int kNoCommand = -1;
+
+// The resolved path of a program when it exists.
+std::string existingCommand(const char* name) {
+  auto path = findCommand(name);
+  return path && pathExists(*path) ? *path : std::string();
+}
+
+// One fallback restart command, in order of preference; empty when none.
+std::string fallbackRestartCommand() {
+  std::string service = existingCommand("service");
+  if (!service.empty()) return shellQuote(service) + " cups restart";
+  if (pathExists("/etc/init.d/cups")) return "/etc/init.d/cups restart";
+  if (pathExists("/etc/init.d/cupsys")) return "/etc/init.d/cupsys restart";
+  return {};
+}
+
+}  // namespace
+
+int restartCups() {
+  std::string command;
+  std::string systemctl = existingCommand("systemctl");
+  if (!systemctl.empty()) {
+    command = shellQuote(systemctl) + " restart cups.service";
+    logIfAny(formatText("CUPS restart command:\"%s\"\n", command.c_str()));
+  }
+  int status = kNoCommand;
+  if (!command.empty()) {
+    status = runShell(command);
+    logMsg(53, status);
+    if (status == 0) return 0;
+  } else {
+    logMsg(53, kNoCommand);
+  }
+  std::string fallback = fallbackRestartCommand();
+  if (fallback.empty()) {
+    logMsg(54);
+    logMsg(53, status);
+    return status;
+  }
+  status = runShell(fallback);
+  logMsg(53, status);
+  return status;
+}

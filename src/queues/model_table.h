@@ -1,5 +1,7 @@
-// The printer models of the product, in lookup order.
+// The printer models of the product, in lookup order (data/models.tsv).
 #pragma once
+
+#include <string_view>
 
 struct ModelEntry {
   const char* modelName;
@@ -8,3 +10,6 @@ struct ModelEntry {
 
 extern const ModelEntry kModelTable[];
 extern const int kModelTableSize;
+
+// The first row whose name occurs anywhere in the text; null when none does.
+const ModelEntry* findModelEntry(std::string_view text);
