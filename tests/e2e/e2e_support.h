@@ -1,0 +1,28 @@
+// Shared helpers of the end-to-end tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/sandbox_host.h"
+
+// Skips the test, with the reason, where no sandboxed host can be built.
+#define REQUIRE_SANDBOX()                                            \
+  do {                                                               \
+    std::string why;                                                 \
+    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why; \
+  } while (0)
+
+// The ISO-8859-1 bytes of a UTF-8 literal, so expectations can be written readably.
+std::string latin1(const std::string& utf8);
+
+// The lines of a text, without their newlines.
+std::vector<std::string> linesOf(const std::string& text);
+
+// Checks that every expected line occurs among the actual lines, in this order.
+::testing::AssertionResult linesInOrder(const std::string& text, const std::vector<std::string>& expected);
+
+// The installed setup program, copied into the host as a distribution tree's bin/setup.
+void installProgramAt(SandboxHost& host, const std::string& dir);
