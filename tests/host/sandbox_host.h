@@ -2,6 +2,18 @@
 // through an overlay whose upper layer is private to one test, inside fresh
 // mount, pid, net and uts namespaces. Nothing a test does inside reaches the
 // machine, and everything started inside dies with the host object.
+//
+//   std::string why;
+//   if (!SandboxHost::available(&why)) GTEST_SKIP() << why;
+//   SandboxHost host;
+//   host.copyIn(DIST_DIR, "/srv/mivo");
+//   host.startCups();
+//   auto r = host.run({"/srv/mivo/bin/setup", "-q1"}, {.input = "n\n", .env = {{"ZEBLPMODE", "CUPS"}}});
+//   EXPECT_EQ(r.status, 0) << r.err;
+//
+// Needs root. Set SANDBOX_KEEP=1 to keep the layers (printed on destruction)
+// for a look after a failure. One host must be used from one thread, the one
+// that built it: its processes are tied to that thread's lifetime.
 #pragma once
 
 #include <sys/types.h>
