@@ -1,9 +1,239 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "discovery/cups_version.h"
 
-int probeCupsVersion() { return 1400; }
-int probeCupsHttpVersion() { return 0; }
-int probeCupsLocalVersion() { return 1400; }
-int normalizeCupsVersion(int v) { return v; }
-std::optional<std::string> queryCupsDir(std::string_view) { return std::nullopt; }
-std::string myTmpName(const std::string& dir, const char*) { return dir; }
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+#include "discovery/command_locator.h"
+#include "install/fs_helpers.h"
+#include "run/run_log.h"
+#include "run/run_settings.h"
+#include "run/shell.h"
+
+namespace {
+
+// Digit texts are read into small zero-filled buffers: this many characters.
+constexpr size_t kHttpDigitsMax = 31;
+constexpr size_t kLocalDigitsMax = 23;
+// A netcat path built from the source directory must fit 80 bytes.
+constexpr size_t kNetcatPathMax = 79;
+constexpr int kFallbackVersion = 1400;
+// The largest raw version kept; anything above normalises to 9999 anyway.
+constexpr int kRawVersionCap = 999999999;
+
+constexpr std::array kCupsConfigPlaces = {"/usr/bin/cups-config", "/usr/sbin/cups-config", "/sbin/cups-config"};
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// The text after the first marker that follows the first phrase.
+std::optional<std::string_view> afterPhraseAndMarker(std::string_view line, std::string_view phrase,
+                                                     std::string_view marker) {
+  size_t at = line.find(phrase);
+  if (at == std::string_view::npos) return std::nullopt;
+  size_t markerAt = line.find(marker, at + phrase.size());
+  if (markerAt == std::string_view::npos) return std::nullopt;
+  return line.substr(markerAt + marker.size());
+}
+
+std::optional<size_t> findIgnoringCase(std::string_view text, std::string_view part) {
+  auto equalIgnoringCase = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(), equalIgnoringCase);
+  if (it == text.end()) return std::nullopt;
+  return static_cast<size_t>(it - text.begin());
+}
+
+// 0 (no digits) and 100 (version 1.0.0) are no answer: the next source is tried.
+bool namesAVersion(long raw) { return raw != 0 && raw != 100; }
+
+int clampRaw(long raw) { return static_cast<int>(std::min<long>(raw, kRawVersionCap)); }
+
+int logLocalVersion(int version, const char* separator, const std::string& text) {
+  logIfAny(formatText("CUPS Version : %d%s %s", version, separator, text.c_str()));
+  return version;
+}
+
+using LineRule = std::optional<std::string_view> (*)(std::string_view);
+
+// The version on the first line of the file that the rule accepts.
+std::optional<int> versionFromFile(const std::string& path, LineRule rule, const char* separator) {
+  if (!pathExists(path)) return std::nullopt;
+  FilePtr file = openForReading(path);
+  if (!file) return std::nullopt;
+  std::string line;
+  while (readLinePiece(file.get(), line)) {
+    std::optional<std::string_view> digits = rule(line);
+    if (!digits) continue;
+    long raw = digitTextValue(*digits);
+    if (!namesAVersion(raw)) return std::nullopt;
+    return logLocalVersion(normalizeCupsVersion(clampRaw(raw)), separator, line);
+  }
+  return std::nullopt;
+}
+
+std::optional<int> versionFromCupsConfig() {
+  auto place = std::find_if(kCupsConfigPlaces.begin(), kCupsConfigPlaces.end(),
+                            [](const char* path) { return pathExists(path); });
+  if (place == kCupsConfigPlaces.end()) return std::nullopt;
+  std::string output = myTmpName("/tmp", "ZEB");
+  runShell(std::string(*place) + " --version > " + formatText(" %s", shellQuote(output).c_str()));
+  std::string line;
+  if (FilePtr file = openForReading(output)) readLinePiece(file.get(), line);
+  ::unlink(output.c_str());
+  long raw = digitTextValue(line);
+  if (!namesAVersion(raw)) return std::nullopt;
+  return logLocalVersion(normalizeCupsVersion(clampRaw(raw)), " //", line);
+}
+
+std::optional<int> versionFromDocDirectories() {
+  for (int minor = 0; minor <= 5; ++minor) {
+    std::string path = formatText("%s/cups-1.%d", "/usr/share/doc", minor);
+    if (pathExists(path)) return logLocalVersion(1000 + 100 * minor, "//", path);
+  }
+  return std::nullopt;
+}
+
+std::string firstExisting(const char* preferred, const char* other) {
+  return pathExists(preferred) ? preferred : other;
+}
+
+std::string netcatCommand() {
+  const std::string& sourceDir = runSettings().sourceDir;
+  if (!sourceDir.empty()) {
+    std::string own = sourceDir + "/zebnc";
+    if (own.size() <= kNetcatPathMax && pathExists(own)) return shellQuote(own);
+  }
+  if (pathExists("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
+  return shellQuote(findCommand("nc").value_or("nc"));
+}
+
+}  // namespace
+
+int normalizeCupsVersion(int version) {
+  if (version <= 0) return version;
+  while (version <= 999) version *= 10;
+  while (version > 9999) version /= 10;
+  return version;
+}
+
+long digitTextValue(std::string_view text) {
+  std::string digits;
+  for (char c : text) {
+    if (c == '.') continue;
+    if (!std::isdigit(static_cast<unsigned char>(c)) || digits.size() == kLocalDigitsMax) break;
+    digits.push_back(c);
+  }
+  return std::strtol(digits.c_str(), nullptr, 10);
+}
+
+std::optional<int> serverHeaderVersion(std::string_view line) {
+  if (!contains(line, "Server:")) return std::nullopt;
+  size_t at = line.find("CUPS");
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view rest = line.substr(at + 4);
+  if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+  std::string digits;
+  for (char c : rest) {
+    if (digits.size() == kHttpDigitsMax || !(std::isdigit(static_cast<unsigned char>(c)) || c == '.')) break;
+    digits.push_back(c);
+  }
+  // Single precision on purpose: 1.3 must come out as 130, not 129.
+  float value = static_cast<float>(std::strtod(digits.c_str(), nullptr));
+  if (value < 10.0f) {
+    value *= 100.0f;
+  } else if (value < 100.0f) {
+    value *= 10.0f;
+  }
+  if (value >= static_cast<float>(kRawVersionCap)) return kRawVersionCap;
+  return static_cast<int>(value);
+}
+
+std::optional<std::string_view> printersConfDigits(std::string_view line) {
+  return afterPhraseAndMarker(line, "Printer configuration", " v");
+}
+
+std::optional<std::string_view> indexTitleDigits(std::string_view line) {
+  std::optional<std::string_view> rest = afterPhraseAndMarker(line, "<TITLE>", "CUPS");
+  if (rest) rest->remove_prefix(std::min(rest->find_first_not_of(' '), rest->size()));
+  return rest;
+}
+
+std::optional<std::string_view> testPagePsDigits(std::string_view line) {
+  return afterPhraseAndMarker(line, "Printed Using CUPS", " v");
+}
+
+std::optional<std::string_view> testPageTextDigits(std::string_view line) {
+  constexpr std::string_view kPhrase = "produced by CUPS";
+  std::optional<size_t> at = findIgnoringCase(line, kPhrase);
+  if (!at) return std::nullopt;
+  std::string_view rest = line.substr(*at + kPhrase.size());
+  rest.remove_prefix(std::min(rest.find_first_not_of(" \tvV"), rest.size()));
+  return rest;
+}
+
+int probeCupsVersion() {
+  int version = probeCupsHttpVersion();
+  if (version <= 0) return probeCupsLocalVersion();
+  version = normalizeCupsVersion(version);
+  logIfAny(formatText("CUPS Header Version : %d//HTTP", version));
+  return version;
+}
+
+int probeCupsHttpVersion() {
+  std::string answerPath = myTmpName("/tmp", "ZEB");
+  runShell(formatText("#!/bin/sh\n%s localhost 631 >%s <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n%c\nEOF\n",
+                      netcatCommand().c_str(), shellQuote(answerPath).c_str(), 10));
+  FilePtr answer = openForReading(answerPath);
+  if (!answer) return 0;
+  int version = 0;
+  std::string line;
+  while (readLinePiece(answer.get(), line)) {
+    if (std::optional<int> raw = serverHeaderVersion(line)) {
+      version = *raw;
+      break;
+    }
+  }
+  answer.reset();
+  ::unlink(answerPath.c_str());
+  return version;
+}
+
+int probeCupsLocalVersion() {
+  if (auto v = versionFromCupsConfig()) return *v;
+  if (auto v = versionFromFile("/etc/cups/printers.conf", printersConfDigits, " //")) return *v;
+  if (auto v = versionFromFile("/usr/share/cups/doc/index.html", indexTitleDigits, "//")) return *v;
+  if (auto v = versionFromDocDirectories()) return *v;
+  std::string psPage = firstExisting("/etc/cups/data/testprint.ps", "/usr/share/cups/data/testprint.ps");
+  if (auto v = versionFromFile(psPage, testPagePsDigits, "//")) return *v;
+  std::string textPage = firstExisting("/usr/share/cups/data/testprint", "/etc/cups/data/testprint");
+  if (auto v = versionFromFile(textPage, testPageTextDigits, "//")) return *v;
+  return logLocalVersion(kFallbackVersion, "//", formatMessage(55));
+}
+
+std::optional<std::string> queryCupsDir(std::string_view key) {
+  if (key != "datadir") return std::nullopt;
+  const std::string& binDir = runSettings().cupsBinDir;
+  if (!binDir.empty() && pathExists(binDir + "/share/cups")) return binDir + "/share/cups";
+  for (const char* dir : {"/usr/share/cups", "/usr/local/share/cups", "/usr/local/cups", "/usr/cups", "/etc/share/cups"}) {
+    if (pathExists(dir)) return std::string(dir);
+  }
+  return std::nullopt;
+}
+
+std::string myTmpName(const std::string& dir, const char* name) {
+  std::string base = dir;
+  if (!base.empty() && base.back() == '/') base.pop_back();
+  std::string path = base + "/ZEBXXXXXX";
+  int fd = ::mkstemp(path.data());
+  if (fd < 0) {
+    writeStderr(formatText("myTmpName(%s,%s) Failed!\n", dir.c_str(), name ? name : "ZEB"));
+    std::exit(255);
+  }
+  ::close(fd);
+  return path;
+}

@@ -1,8 +1,209 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "discovery/print_system.h"
 
-int printerManagerFromEnvironment() { return 0; }
-int detectPrinterManager() { return 0; }
-std::optional<std::string> cupsdPrefix(std::string_view) { return std::nullopt; }
-int readCupsStartScript(std::string&, std::string&) { return 0; }
-int hasFoomaticRip() { return 0; }
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+
+#include "install/fs_helpers.h"
+#include "run/run_log.h"
+#include "run/run_settings.h"
+#include "run/shell.h"
+
+namespace {
+
+constexpr std::array kStartScripts = {
+    "/etc/init.d/cups",        "/etc/init.d/cupsys",   "/etc/rc.d/init.d/cups", "/sbin/init.d/cups",
+    "/etc/rc.d/init.d/cupsys", "/sbin/init.d/cupsys", "/etc/cups/cups",
+};
+
+constexpr std::array kFoomaticRipPlaces = {
+    "/usr/bin/foomatic-rip",
+    "/bin/foomatic-rip",
+    "/sbin/foomatic-rip",
+    "/usr/local/bin/foomatic-rip",
+    "/opt/bin/foomatic-rip",
+    "/usr/lib/cups/filter/foomatic-rip",
+    "/usr/local/lib/cups/filter/foomatic-rip",
+    "/opt/lib/cups/filter/foomatic-rip",
+    "/lib/cups/filter/foomatic-rip",
+};
+
+// The processes looked for, in order; the last is a second look for a
+// scheduler that started while the others were listed.
+constexpr std::array kProcessNames = {"cupsd", "lpsched", "lpd", "cupsd"};
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+void dropOneLineEnd(std::string& text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+}
+
+std::string tempPath(const char* format) { return formatText(format, static_cast<int>(::getpid())); }
+
+// The first process-list line naming the process, its own grep left out.
+std::optional<std::string> findProcessLine(FILE* listing, std::string_view name, int attempt) {
+  std::string line;
+  while (readLinePiece(listing, line)) {
+    if (runSettings().debugLevel > 0) writeStderr(formatText("STRING=(%s) i=%d\n", line.c_str(), attempt));
+    if (contains(line, "grep")) continue;
+    if (contains(line, name)) return line;
+  }
+  return std::nullopt;
+}
+
+void adoptCupsPrefixes(std::string_view processLine) {
+  RunSettings& s = runSettings();
+  if (auto binDir = cupsdPrefix(wordOnwards(processLine, "cupsd"))) s.cupsBinDir = *binDir;
+  std::string prefix;
+  std::string execPrefix;
+  if (readCupsStartScript(prefix, execPrefix) != 1) return;
+  if (!prefix.empty() && prefix != s.cupsBaseDir) s.cupsBaseDir = prefix;
+  if (!execPrefix.empty() && execPrefix != s.cupsBinDir) s.cupsBinDir = execPrefix;
+}
+
+enum class ProbeOutcome { Decided, GoOnWithLprngCheck };
+
+// One "ps -ef | grep NAME" look; sets kind when the listing decides.
+std::optional<ProbeOutcome> lookForProcess(int attempt, const std::string& listingPath, int& kind) {
+  const char* name = kProcessNames[attempt];
+  std::string command = formatText("ps -ef | grep %s > %s", name, shellQuote(listingPath).c_str());
+  FilePtr listing = createExclusiveFile(listingPath);
+  if (listing) {
+    runShell(command);
+    ::sleep(1);
+  }
+  if (!listing) {
+    writeStderr(formatText("Cannot open file(cmd=%s) i=%d\n", command.c_str(), attempt));
+    kind = kPrinterUnknown;
+    return ProbeOutcome::GoOnWithLprngCheck;
+  }
+  std::optional<std::string> line = findProcessLine(listing.get(), name, attempt);
+  listing.reset();
+  ::unlink(listingPath.c_str());
+  if (!line) return std::nullopt;
+  switch (attempt) {
+    case 0: adoptCupsPrefixes(*line); kind = kPrinterCups; return ProbeOutcome::Decided;
+    case 1: kind = kPrinterLp; return ProbeOutcome::Decided;
+    case 2: kind = kPrinterLpr; return ProbeOutcome::GoOnWithLprngCheck;
+    default: kind = kPrinterCups; return ProbeOutcome::Decided;
+  }
+}
+
+int lprngCheck(int kind) {
+  std::string outputPath = tempPath("/tmp/ZEBLPRNG%d");
+  FilePtr output = createExclusiveFile(outputPath);
+  if (!output) return kind;
+  runShell(formatText("lpd -V 2> %s", shellQuote(outputPath).c_str()));
+  std::string line;
+  while (readLinePiece(output.get(), line)) {
+    if (contains(line, "LPRng")) kind = kPrinterLprng;
+  }
+  output.reset();
+  ::unlink(outputPath.c_str());
+  return kind;
+}
+
+// The fallback when no start script names the prefixes: what is installed.
+int installedCupsPrefixes(std::string& prefix, std::string& execPrefix) {
+  const std::string& binDir = runSettings().cupsBinDir;
+  if (!binDir.empty()) {
+    if (!pathExists(binDir)) return 0;
+    execPrefix = binDir;
+    if (binDir != "/usr") return 0;
+  } else {
+    if (!pathExists("/usr/share/cups")) return 0;
+    execPrefix = "/usr";
+  }
+  if (!pathExists("/etc/cups")) return 0;
+  prefix = "/";
+  return 1;
+}
+
+}  // namespace
+
+int printerManagerFromName(std::string_view value) {
+  if (value == "CUPS") return kPrinterCups;
+  if (value == "LPRNG") return kPrinterLprng;
+  if (value == "LPR") return kPrinterLpr;
+  if (value == "LP") return kPrinterLp;
+  return kPrinterUnknown;
+}
+
+int printerManagerFromEnvironment() {
+  const char* value = std::getenv("ZEBLPMODE");
+  if (!value) value = std::getenv("MIVOLPMODE");
+  return value ? printerManagerFromName(value) : kPrinterUnknown;
+}
+
+int detectPrinterManager() {
+  std::string listingPath = tempPath("/tmp/ZEBLPD%d");
+  int kind = kPrinterUnknown;
+  for (int attempt = 0; attempt < static_cast<int>(kProcessNames.size()); ++attempt) {
+    std::optional<ProbeOutcome> outcome = lookForProcess(attempt, listingPath, kind);
+    if (outcome == ProbeOutcome::Decided) return kind;
+    if (outcome == ProbeOutcome::GoOnWithLprngCheck) break;
+  }
+  return lprngCheck(kind);
+}
+
+std::string_view wordOnwards(std::string_view line, std::string_view name) {
+  size_t match = line.find(name);
+  if (match == std::string_view::npos) return {};
+  size_t blank = line.rfind(' ', match);
+  return line.substr(blank == std::string_view::npos ? 0 : blank + 1);
+}
+
+std::optional<std::string> cupsdPrefix(std::string_view rest) {
+  if (rest.empty()) return std::nullopt;
+  if (rest.front() == ' ') rest.remove_prefix(1);
+  if (rest.empty() || rest.front() != '/') return std::nullopt;
+  for (int i = 0; i < 2 && (rest.back() == '\n' || rest.back() == '\r'); ++i) rest.remove_suffix(1);
+  if (!contains(rest, "cupsd")) return std::nullopt;
+  size_t at = rest.find("/sbin/cupsd");
+  if (at == std::string_view::npos) at = rest.find("/bin/cupsd");
+  if (at == std::string_view::npos) return std::nullopt;
+  return std::string(rest.substr(0, at));
+}
+
+StartScriptPrefixes scanStartScript(FILE* script) {
+  StartScriptPrefixes found;
+  std::string line;
+  while (!found.hasExecPrefix && readLinePiece(script, line)) {
+    size_t at = line.find("exec_prefix=");
+    if (at == std::string::npos) continue;
+    found.execPrefix = line.substr(at + 12);
+    dropOneLineEnd(found.execPrefix);
+    found.hasExecPrefix = true;
+  }
+  std::rewind(script);
+  while (!found.hasPrefix && readLinePiece(script, line)) {
+    size_t at = line.find("prefix=");
+    if (at == std::string::npos || contains(line, "exec_prefix=")) continue;
+    found.prefix = line.substr(at + 7);
+    dropOneLineEnd(found.prefix);
+    found.hasPrefix = true;
+  }
+  return found;
+}
+
+int readCupsStartScript(std::string& prefix, std::string& execPrefix) {
+  prefix.clear();
+  for (const char* path : kStartScripts) {
+    FilePtr script = openForReading(path);
+    if (!script) continue;
+    StartScriptPrefixes found = scanStartScript(script.get());
+    if (found.hasExecPrefix) execPrefix = found.execPrefix;
+    if (found.hasPrefix) prefix = found.prefix;
+    if (found.hasPrefix || found.hasExecPrefix) return 1;
+    break;
+  }
+  return installedCupsPrefixes(prefix, execPrefix);
+}
+
+int hasFoomaticRip() {
+  for (const char* place : kFoomaticRipPlaces) {
+    if (pathExists(place)) return 1;
+  }
+  return 0;
+}

@@ -1,5 +1,39 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "discovery/selinux.h"
 
-int installSelinuxModule() { return 0; }
-int runChcon(const std::string&, const std::string&) { return -1; }
+#include "discovery/command_locator.h"
+#include "install/fs_helpers.h"
+#include "run/run_log.h"
+#include "run/run_settings.h"
+#include "run/shell.h"
+
+namespace {
+
+constexpr const char* kPolicyModule = "/opt/orv/etc/mivo.pp";
+
+// Resolved once; kept for the rest of the run.
+const std::optional<std::string>& semodulePath() {
+  static const std::optional<std::string> path = findCommand("semodule");
+  return path;
+}
+
+}  // namespace
+
+int installSelinuxModule() {
+  const std::optional<std::string>& semodule = semodulePath();
+  if (!semodule) return 0;
+  if (!pathExists(kPolicyModule)) {
+    writeStderr(messageText(29));
+    return 0;
+  }
+  return runShell(formatText("%s -i %s", shellQuote(*semodule).c_str(), kPolicyModule));
+}
+
+int runChcon(const std::string& path, const std::string& arguments) {
+  const std::string& chcon = runSettings().commands.chcon;
+  if (chcon.empty() || chcon.front() != '/') return -1;
+  std::string command = formatText("%s %s %s 2>/dev/null", shellQuote(chcon).c_str(), arguments.c_str(),
+                                    shellQuote(path).c_str());
+  int status = runShell(command);
+  logMsg(21, command, status);
+  return status;
+}

@@ -1,7 +1,70 @@
-// Placeholder until this unit is built; the run driver already calls it.
 #include "install/fs_helpers.h"
 
-int ensureDirectory(const std::string&, int, mode_t) { return -1; }
-void makePath(const std::string&) {}
-int symlinkIfAbsent(const std::string&, const std::string&) { return -1; }
-void flattenLine(std::string&) {}
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "run/run_log.h"
+
+bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+int ensureDirectory(const std::string& path, int create, mode_t mode) {
+  if (path.empty()) return -1;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? 0 : -1;
+  if (create == 0 || ::mkdir(path.c_str(), mode) != 0) return -1;
+  logMsg(191, path);
+  if (::chmod(path.c_str(), mode) == 0) {
+    logMsg(181, path, static_cast<unsigned>(mode));
+  } else {
+    logMsg(23, path, static_cast<unsigned>(mode));
+  }
+  return 1;
+}
+
+void makePath(const std::string& path) {
+  for (size_t slash = path.find('/', 2); slash != std::string::npos; slash = path.find('/', slash + 1))
+    ensureDirectory(path.substr(0, slash), 1, 0777);
+  ensureDirectory(path, 1, 0777);
+}
+
+int symlinkIfAbsent(const std::string& target, const std::string& link) {
+  if (!pathExists(target)) {
+    logIfAny(formatText("No file: %s", target.c_str()));
+    return -1;
+  }
+  if (!pathExists(link)) return ::symlink(target.c_str(), link.c_str());
+  logMsg(56, link);
+  return -1;
+}
+
+void flattenLine(std::string& text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+}
+
+FilePtr openForReading(const std::string& path) { return FilePtr(std::fopen(path.c_str(), "r")); }
+
+bool readLinePiece(FILE* file, std::string& line) {
+  line.clear();
+  for (int c; line.size() < kLinePieceMax && (c = std::getc(file)) != EOF;) {
+    line.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  return !line.empty();
+}
+
+void FdHolder::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+FilePtr createExclusiveFile(const std::string& path) {
+  ::unlink(path.c_str());
+  FdHolder fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd.get() < 0) return nullptr;
+  FilePtr file(::fdopen(fd.get(), "r"));
+  if (file) fd.release();
+  return file;
+}

@@ -1,8 +1,11 @@
-// Small file-system helpers shared by installation, PPD placement and the driver.
+// Small file-system helpers shared by installation, PPD placement, discovery
+// and the driver.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 
 // 1 created now, 0 exists as a directory, -1 otherwise (see create flag).
@@ -13,3 +16,45 @@ void makePath(const std::string& path);
 int symlinkIfAbsent(const std::string& target, const std::string& link);
 // Replaces every byte below 0x20 by a blank.
 void flattenLine(std::string& text);
+
+// 1 when the path exists (links followed).
+bool pathExists(const std::string& path);
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// The host's text files are read in lines of at most this many bytes; a
+// longer line comes in several pieces.
+constexpr size_t kLinePieceMax = 255;
+
+FilePtr openForReading(const std::string& path);
+// The next line, with its line feed, or its next piece of kLinePieceMax
+// bytes; false at the end of the file.
+bool readLinePiece(FILE* file, std::string& line);
+
+// An owned file descriptor, closed on destruction.
+class FdHolder {
+ public:
+  explicit FdHolder(int fd = -1) : fd_(fd) {}
+  ~FdHolder() { reset(); }
+  FdHolder(const FdHolder&) = delete;
+  FdHolder& operator=(const FdHolder&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd = -1);
+
+ private:
+  int fd_;
+};
+
+// Creates a new empty file of mode 0600 at a fixed, guessable path: whatever
+// stands there is removed first (a link is removed, never followed), and the
+// file is created exclusively, so that a command writing to the path by name
+// writes only into this file. Null when the file cannot be made.
+FilePtr createExclusiveFile(const std::string& path);

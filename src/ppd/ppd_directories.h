@@ -1,7 +1,9 @@
 // Where this host keeps PPD files.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 enum PpdLocation {
   PPDLOC_MODEL_DIR = 0x001,
@@ -22,3 +24,17 @@ int findCupsModelDir();
 int findSystemPpdDir();
 // Fills the PPD directory settings, logs the summary block, returns the flags.
 int findPpdDirectories(std::string& existingPpdDir);
+
+// What the probed directories say about the host, worked out from a test
+// that tells which paths are directories.
+struct PpdDirectoryFacts {
+  std::string cupsModelDir;
+  std::string systemPpdDir;
+  int flags = 0;
+  std::string existingPpdDir;  // empty when the product has no PPD directory yet
+  std::string proposal;        // empty when nothing is proposed
+};
+using DirectoryTest = std::function<bool(const std::string&)>;
+PpdDirectoryFacts surveyPpdDirectories(const DirectoryTest& isDir);
+// The lines of the summary block in the run log.
+std::vector<std::string> ppdSummaryLines(const PpdDirectoryFacts& facts);

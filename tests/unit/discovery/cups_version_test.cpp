@@ -1,0 +1,67 @@
+#include "discovery/cups_version.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(CupsVersion, NormalisationGivesFourDigitsAndLeavesZeroAlone) {
+  const std::pair<int, int> cases[] = {{14, 1400}, {242, 2420}, {1300, 1300}, {24200, 2420}, {999999999, 9999}, {0, 0}};
+  for (auto [raw, normal] : cases) EXPECT_EQ(normalizeCupsVersion(raw), normal) << raw;
+}
+
+TEST(CupsVersion, ServerHeaderLines) {
+  const std::pair<const char*, std::optional<int>> cases[] = {
+      {"Server: CUPS/2.4 IPP/2.1\r\n", 240},
+      {"Server: CUPS/1.3.1\n", 130},  // single precision keeps 1.3 from becoming 129
+      {"Server: CUPS/12.5\n", 125},
+      {"Server: CUPS 1.1\n", 0},  // only a slash is skipped after the name
+      {"Server: Apache/2.4 (Debian)\n", std::nullopt},
+      {"X-Note: CUPS/2.4\n", std::nullopt},
+      {"Server: CUPS/\n", 0},
+      {"Server: CUPS/99999999999999999999999999999999999999999\n", 999999999},
+  };
+  for (const auto& [line, version] : cases) EXPECT_EQ(serverHeaderVersion(line), version) << line;
+}
+
+TEST(CupsVersion, LocalSourceLines) {
+  struct Case {
+    std::optional<std::string_view> (*rule)(std::string_view);
+    const char* line;
+    long value;  // -1: the line does not tell the version
+  };
+  const Case cases[] = {
+      {printersConfDigits, "# Printer configuration file for CUPS v1.4.6\n", 146},
+      {printersConfDigits, "# Printer configuration file for CUPS\n", -1},
+      {printersConfDigits, "# Written v2 by Printer configuration\n", -1},  // " v" must follow the phrase
+      {indexTitleDigits, "<TITLE>Home - CUPS   1.2.3</TITLE>\n", 123},
+      {indexTitleDigits, "<title>Home - CUPS 1.2.3</title>\n", -1},
+      {testPagePsDigits, "%%Printed Using CUPS v1.1.23\n", 1123},
+      {testPageTextDigits, "This page was PRODUCED BY cups \tV 2.0.1-x\n", 201},
+      {testPageTextDigits, "produced by CUPS v\n", 0},
+      {testPageTextDigits, "produced by something else\n", -1},
+  };
+  for (const Case& c : cases) {
+    std::optional<std::string_view> digits = c.rule(c.line);
+    EXPECT_EQ(digits ? digitTextValue(*digits) : -1, c.value) << c.line;
+  }
+}
+
+TEST(CupsVersion, TemporaryNamesAreNewEmptyPrivateFiles) {
+  std::string first = myTmpName("/tmp/", "ZEB");
+  std::string second = myTmpName("/tmp", nullptr);
+  EXPECT_EQ(first.rfind("/tmp/ZEB", 0), 0u);
+  EXPECT_EQ(first.size(), std::string("/tmp/ZEBxxxxxx").size());
+  EXPECT_NE(first, second);
+  struct stat info {};
+  ASSERT_EQ(stat(first.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  unlink(first.c_str());
+  unlink(second.c_str());
+  EXPECT_EXIT(myTmpName("/nonexistent/dir", nullptr), testing::ExitedWithCode(255),
+              "myTmpName\\(/nonexistent/dir,ZEB\\) Failed!");
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "ppd/model_dir_links.h"
+
+#include <gtest/gtest.h>
+
+#include "ppd/ppd_directories.h"
+
+namespace {
+
+TEST(ModelDirLinks, WhichEntriesAreRecorded) {
+  struct Case {
+    int flags;
+    const char* entry;
+    const char* target;
+    LinkDecision decision;
+  };
+  const Case cases[] = {
+      {PPDLOC_CUSTOM | PPDLOC_FOOMATIC, "/m/custom2", "", LinkDecision::Record},
+      {PPDLOC_CUSTOM | PPDLOC_FOOMATIC, "/m/foo", "/usr/share/foomatic/db", LinkDecision::Skip},
+      {PPDLOC_FOOMATIC | PPDLOC_USR_SHARE, "/m/a", "/usr/share/foomatic/db", LinkDecision::RecordAndStop},
+      {PPDLOC_FOOMATIC | PPDLOC_USR_SHARE, "/m/a", "/usr/share/ppd", LinkDecision::Skip},
+      {PPDLOC_USR_SHARE, "/m/a", "../../ppd", LinkDecision::Skip},
+      {PPDLOC_OPT_SHARE, "/m/a", "/opt/share/ppd/x", LinkDecision::RecordAndStop},
+      {PPDLOC_MODEL_DIR, "/m/custom", "/usr/share/ppd", LinkDecision::Skip},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(decideModelLink(c.flags, c.entry, c.target), c.decision) << c.entry << " -> " << c.target;
+}
+
+TEST(ModelDirLinks, InstallDirectoryChoice) {
+  const std::string model = "/usr/share/cups/model";
+  struct Case {
+    const char* name;
+    InstallDirInputs in;
+    std::string dir;
+    InstallDirAction action;
+  };
+  const Case cases[] = {
+      {"existing wins, any version", {"/opt/share/ppd/orv", "", model, PPDLOC_USR_SHARE, 2400, {}},
+       "/opt/share/ppd/orv", InstallDirAction::Reuse},
+      {"new, openprinting", {"", "/usr/share/ppd/orv", model, PPDLOC_USR_SHARE | PPDLOC_OPENPRINTING, 1300, {}},
+       "/usr/share/ppd/openprinting/orv", InstallDirAction::Settle},
+      {"new, proposal kept", {"", "/usr/share/foo/orv", model, PPDLOC_USR_SHARE, 2400, {}},
+       "/usr/share/foo/orv", InstallDirAction::Settle},
+      {"new, proposal outside /usr/share", {"", "/etc/cups/model/custom/orv", model, PPDLOC_USR_SHARE, 2400, {}},
+       "/usr/share/ppd/orv", InstallDirAction::Settle},
+      {"new, only /opt/share/ppd", {"", "", model, PPDLOC_OPT_SHARE, 2400, {}},
+       "/opt/share/ppd/orv", InstallDirAction::Settle},
+      {"new, neither tree", {"", "", model, 0, 2400, {}}, model + "/orv", InstallDirAction::Settle},
+      {"old, /usr/share/ppd", {"", "", model, PPDLOC_USR_SHARE | PPDLOC_OPT_SHARE, 1299, {}},
+       "/usr/share/ppd/orv", InstallDirAction::LinkAfterCreating},
+      {"old, /opt/share/ppd", {"", "", model, PPDLOC_OPT_SHARE, 1000, {}},
+       "/opt/share/ppd/orv", InstallDirAction::LinkOnly},
+      {"old, nothing", {"", "", model, 0, 1000, {}}, model + "/orv", InstallDirAction::NameOnly},
+      {"old, recorded custom directory",
+       {"", "", model, PPDLOC_CUSTOM | PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "/f"}, {model + "/custom", ""}}},
+       model + "/custom/orv", InstallDirAction::Settle},
+      {"old, link target already ending in orv",
+       {"", "", model, PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "/usr/share/foomatic/PPD/orv"}}},
+       "/usr/share/foomatic/PPD/orv", InstallDirAction::Settle},
+      {"old, relative target uses the entry",
+       {"", "", model, PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "../foomatic"}}},
+       model + "/foomatic/orv", InstallDirAction::Settle},
+      {"old, no row matches", {"", "", model, PPDLOC_USR_SHARE, 1200, {{model + "/ppd", "/usr/share/ppd"}}},
+       model + "/orv", InstallDirAction::Settle},
+  };
+  for (const Case& c : cases) {
+    InstallDirPlan plan = planPpdInstallDir(c.in);
+    EXPECT_EQ(plan.dir, c.dir) << c.name;
+    EXPECT_EQ(plan.action, c.action) << c.name;
+  }
+}
+
+}  // namespace
