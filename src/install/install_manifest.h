@@ -32,6 +32,7 @@ int getInfoData();
 
 // The text cut as a reader of kReadPieceMax-byte pieces sees it: each piece
 // ends after a line feed or at the size limit, and is cut at a NUL byte.
+// The pieces are views into text, which must outlive them.
 std::vector<std::string_view> linePieces(std::string_view text);
 
 // True for a piece that ends the manifest (first byte NUL, or "@@NULL").

@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ManifestPieces, LongLinesComeInPiecesOf255Bytes) {
-  std::string longLine(300, 'a');
-  auto pieces = linePieces(longLine + "\nx y\n");
+  std::string text = std::string(300, 'a') + "\nx y\n";
+  auto pieces = linePieces(text);
   ASSERT_EQ(pieces.size(), 3u);
   EXPECT_EQ(pieces[0].size(), 255u);
   EXPECT_EQ(pieces[1], std::string(45, 'a') + "\n");
@@ -55,7 +55,8 @@ TEST(ManifestPieces, LongLinesComeInPiecesOf255Bytes) {
 }
 
 TEST(ManifestPieces, NulCutsThePieceButNotTheLine) {
-  auto pieces = linePieces(std::string("ab\0cd\nef\n", 9));
+  std::string text("ab\0cd\nef\n", 9);
+  auto pieces = linePieces(text);
   ASSERT_EQ(pieces.size(), 2u);
   EXPECT_EQ(pieces[0], "ab");
   EXPECT_EQ(pieces[1], "ef\n");
