@@ -7,27 +7,9 @@
 #include <array>
 #include <cerrno>
 
+#include "install/fs_helpers.h"
+
 namespace {
-
-class FdHolder {
- public:
-  explicit FdHolder(int fd) : fd_(fd) {}
-  ~FdHolder() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FdHolder(const FdHolder&) = delete;
-  FdHolder& operator=(const FdHolder&) = delete;
-  int get() const { return fd_; }
-  // Closes now and tells whether the close reported no error.
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, const std::string& content) {
   size_t done = 0;
@@ -50,7 +32,7 @@ bool writeGeneratedFile(const std::string& path, const std::string& content) {
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   if (::ftruncate(fd.get(), 0) != 0) return false;
   if (!writeAll(fd.get(), content)) return false;
-  return fd.close();
+  return ::close(fd.release()) == 0;
 }
 
 void setGeneratedFileAccess(const std::string& path, int mode, int uid, int gid) {
@@ -61,8 +43,11 @@ void setGeneratedFileAccess(const std::string& path, int mode, int uid, int gid)
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-  FdHolder fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a FIFO planted at the path cannot stall the run.
+  FdHolder fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string text;
   std::array<char, 4096> chunk{};
   for (;;) {

@@ -12,5 +12,5 @@ bool writeGeneratedFile(const std::string& path, const std::string& content);
 // Mode and owner of a generated file (failures are not reported).
 void setGeneratedFileAccess(const std::string& path, int mode, int uid, int gid);
 
-// The whole content of a readable file.
+// The whole content of a readable regular file.
 std::optional<std::string> readWholeFile(const std::string& path);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
+#include "install/info_file.h"
 
 namespace {
 
@@ -15,13 +16,6 @@ const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
 const std::string kDist = "/srv/mivo";
 const SandboxRunOptions kFromDist = {.env = {{"ZEBLPMODE", "CUPS"}}, .cwd = kDist};
 const SandboxRunOptions kInPlace = {.env = {{"ZEBLPMODE", "CUPS"}}};
-
-const std::string kFreshInfoFile =
-    "#\n# Mivo 4.0 Information File\n#\n%%ZEBBLOCK_GENERAL_BEGIN\n"
-    "USRDIR          /opt/orv\nHOMEDIR         $HOME\nTMPDIR          /tmp\n"
-    "%%ZEBBLOCK_GENERAL_END\n#\n#\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\n"
-    "%%ZEBBLOCK_PRINTERS_END\n#\n#\n%%ZEBBLOCK_USERS_BEGIN\nroot\n%%ZEBBLOCK_USERS_END\n"
-    "#\n#\n%%ZEBBLOCK_PRNT_BEGIN Default\nroot\n%%ZEBBLOCK_PRNT_END Default\n#\n#\n%%ZEBEND\n";
 
 std::string machineFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -90,7 +84,7 @@ TEST(InstallE2E, NewInstallationFromADistributionTreeElsewhere) {
     EXPECT_EQ(modeOf(host, path), mode) << path;
   }
   EXPECT_EQ(host.read("/opt/orv/etc/mivo4.0.png"), machineFile(DIST_DIR "/etc/mivo4.0.png"));
-  EXPECT_EQ(host.read("/opt/orv/mivoInfo4.0"), kFreshInfoFile);
+  EXPECT_EQ(host.read("/opt/orv/mivoInfo4.0"), infoFileText("/opt/orv"));
 
   std::vector<std::string> script = linesOf(host.read("/opt/orv/etc/UNINSTALLMIVO"));
   std::vector<std::string> expected =
