@@ -2,7 +2,7 @@
 // process listing and its temporary files.
 #include <string>
 
-#include "../e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "install/fs_helpers.h"
-#include "run/run_settings.h"
 
 namespace {
 
@@ -50,14 +49,6 @@ TEST(PrintSystem, StartScriptPrefixesAreTakenAsWritten) {
   found = scanStartScript(textFile(binary).get());
   EXPECT_TRUE(found.hasPrefix);
   EXPECT_EQ(found.prefix, "/srv/cups");
-}
-
-TEST(PrintSystem, EnvironmentNamesAreExactAndCaseSensitive) {
-  EXPECT_EQ(printerManagerFromName("CUPS"), kPrinterCups);
-  EXPECT_EQ(printerManagerFromName("LPRNG"), kPrinterLprng);
-  EXPECT_EQ(printerManagerFromName("LPR"), kPrinterLpr);
-  EXPECT_EQ(printerManagerFromName("LP"), kPrinterLp);
-  for (const char* other : {"cups", "LPRng", "CUPS ", ""}) EXPECT_EQ(printerManagerFromName(other), 0) << other;
 }
 
 }  // namespace

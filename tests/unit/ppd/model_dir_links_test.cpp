@@ -43,14 +43,7 @@ TEST(ModelDirLinks, InstallDirectoryChoice) {
        "/usr/share/foo/orv", InstallDirAction::Settle},
       {"new, proposal outside /usr/share", {"", "/etc/cups/model/custom/orv", model, PPDLOC_USR_SHARE, 2400, {}},
        "/usr/share/ppd/orv", InstallDirAction::Settle},
-      {"new, only /opt/share/ppd", {"", "", model, PPDLOC_OPT_SHARE, 2400, {}},
-       "/opt/share/ppd/orv", InstallDirAction::Settle},
       {"new, neither tree", {"", "", model, 0, 2400, {}}, model + "/orv", InstallDirAction::Settle},
-      {"old, /usr/share/ppd", {"", "", model, PPDLOC_USR_SHARE | PPDLOC_OPT_SHARE, 1299, {}},
-       "/usr/share/ppd/orv", InstallDirAction::LinkAfterCreating},
-      {"old, /opt/share/ppd", {"", "", model, PPDLOC_OPT_SHARE, 1000, {}},
-       "/opt/share/ppd/orv", InstallDirAction::LinkOnly},
-      {"old, nothing", {"", "", model, 0, 1000, {}}, model + "/orv", InstallDirAction::NameOnly},
       {"old, recorded custom directory",
        {"", "", model, PPDLOC_CUSTOM | PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "/f"}, {model + "/custom", ""}}},
        model + "/custom/orv", InstallDirAction::Settle},
@@ -60,7 +53,7 @@ TEST(ModelDirLinks, InstallDirectoryChoice) {
       {"old, relative target uses the entry",
        {"", "", model, PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "../foomatic"}}},
        model + "/foomatic/orv", InstallDirAction::Settle},
-      {"old, no row matches", {"", "", model, PPDLOC_USR_SHARE, 1200, {{model + "/ppd", "/usr/share/ppd"}}},
+      {"old, no row matches", {"", "", model, PPDLOC_USR_SHARE, 1299, {{model + "/ppd", "/usr/share/ppd"}}},
        model + "/orv", InstallDirAction::Settle},
   };
   for (const Case& c : cases) {

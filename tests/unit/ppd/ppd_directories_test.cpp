@@ -56,26 +56,4 @@ TEST(PpdDirectories, LayoutsGiveFlagsExistingDirectoryAndProposal) {
   }
 }
 
-TEST(PpdDirectories, ModelAndSystemDirectoriesFallBackToTheModelPath) {
-  PpdDirectoryFacts none = survey({});
-  EXPECT_EQ(none.cupsModelDir, "/usr/share/cups/model");
-  EXPECT_EQ(none.systemPpdDir, "/usr/share/cups/model");
-  PpdDirectoryFacts shared = survey({"/usr/share/ppd", "/opt/cups/model"});
-  EXPECT_EQ(shared.cupsModelDir, "/usr/share/ppd");
-  EXPECT_EQ(shared.systemPpdDir, "/usr/share/ppd");
-}
-
-TEST(PpdDirectories, SummaryOfAnEmptyHostShowsOnlyUnknowns) {
-  std::vector<std::string> expected = {
-      "=======================================",
-      "Ubicaci\xF3n PPD del sistema:",
-      "Directorio de modelo CUPS: ???",
-      "Directorio Foomatic: ???",
-      "Directorio Tamra: ???",
-      "Directorio ppd personalizado: ???",
-      "Directorio ppd del sistema: ???",
-  };
-  EXPECT_EQ(ppdSummaryLines(survey({})), expected);
-}
-
 }  // namespace
