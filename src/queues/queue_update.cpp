@@ -167,6 +167,10 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
 std::string backupPathFor(const std::string& ppdPath, const std::string& name) {
   size_t ppdDir = ppdPath.find("/ppd");
   std::string base = ppdDir == std::string::npos ? ppdPath : ppdPath.substr(0, ppdDir + 1);
+  // Another file of the same queue name (CUPS's own X.ppd.O, a cut long name)
+  // must not overwrite the backup of the queue's real PPD.
+  std::string fileName = ppdPath.substr(ppdPath.rfind('/') + 1);
+  if (fileName != name + ".ppd") return base + fileName + ".rpmsave";
   return base + name + ".ppd.rpmsave";
 }
 

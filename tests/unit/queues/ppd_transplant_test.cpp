@@ -182,8 +182,11 @@ TEST(RaiseConfigVersion, MarkerPiecesAreReplacedOthersCopied) {
 TEST(BackupPath, BesideTheCupsPpdDirectory) {
   EXPECT_EQ(backupPathFor("/etc/cups/ppd/Office.ppd", "Office"), "/etc/cups/Office.ppd.rpmsave");
   EXPECT_EQ(backupPathFor("/srv/ppdhost/etc/cups/ppd/Lab.ppd", "Lab"), "/srv/Lab.ppd.rpmsave");
-  EXPECT_EQ(backupPathFor("/etc/cups/ppd/X.ppd.O", "X"), "/etc/cups/X.ppd.rpmsave");
-  EXPECT_EQ(backupPathFor("/var/queues/Q", "Q"), "/var/queues/QQ.ppd.rpmsave");
+  EXPECT_EQ(backupPathFor("/var/queues/Q.ppd", "Q"), "/var/queues/Q.ppdQ.ppd.rpmsave");
+  // Other files that carry the same queue name keep their own backups.
+  EXPECT_EQ(backupPathFor("/etc/cups/ppd/X.ppd.O", "X"), "/etc/cups/X.ppd.O.rpmsave");
+  EXPECT_EQ(backupPathFor("/etc/cups/ppd/" + std::string(90, 'L') + ".ppd", std::string(79, 'L')),
+            "/etc/cups/" + std::string(90, 'L') + ".ppd.rpmsave");
 }
 
 }  // namespace
