@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
 #include "queues/cups_restart.h"
 #include "queues/line_pieces.h"
+#include "queues/ppd_candidates.h"
 #include "queues/ppd_transplant.h"
 #include "queues/queue_files.h"
 #include "queues/queue_inventory.h"
@@ -115,6 +117,7 @@ void updateQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Opt
 }  // namespace
 
 int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, int askFlag) {
+  auto started = std::chrono::steady_clock::now();
   OptionList options;
   int queues = std::min(count, static_cast<int>(list.records.size()));
   for (int i = 0; i < queues; ++i) {
@@ -127,6 +130,11 @@ int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, i
     }
     updateQueue(ppdInstallDir, queue, options);
     freeOptionList(&options);
+  }
+  if (runSettings().debugLevel > 0) {
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    writeStderr(formatText("updateQueues: %d queues in %.3f s; %ld candidate PPD files opened.\n", queues,
+                           took.count(), ppdCandidateFilesOpened()));
   }
   restartCups();
   return 1;

@@ -12,9 +12,8 @@
 #include "run/run_settings.h"
 
 inline std::string readWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
@@ -23,8 +22,7 @@ inline void writeWhole(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-// A fresh directory, removed with everything in it at the end of the test,
-// with the run log opened inside it.
+// A fresh directory with the run log opened inside it; all gone at the end.
 class QueueTestTree {
  public:
   QueueTestTree() {
@@ -50,7 +48,6 @@ class QueueTestTree {
   size_t logStart_ = 0;
 };
 
-// The product PPDs and their older versions, in the source tree.
 inline std::string sourcePath(const std::string& relative) {
   return (std::filesystem::path(__FILE__).parent_path() / "../../.." / relative).lexically_normal().string();
 }
