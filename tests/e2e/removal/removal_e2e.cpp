@@ -88,4 +88,21 @@ TEST(RemovalE2E, HostileQueueNamesRunNothingAndReachNothingOutside) {
   EXPECT_EQ(host.sh("test -c /dev/null && test -c /dev/tamra").status, 0);
 }
 
+TEST(RemovalE2E, InstallUpdateRemoveLeavesOnlyWhatIsKept) {
+  REQUIRE_SANDBOX();
+  SandboxHost host;
+  host.copyIn(DIST_DIR, "/opt/orv");
+  host.startCups();
+  const SandboxRunOptions env = {.env = {{"ZEBLPMODE", "CUPS"}}};
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(host.run({"/opt/orv/bin/setup"}, env).status, 0);
+  ASSERT_TRUE(host.exists("/opt/orv/mivoInfo4.0") && host.exists("/usr/bin/zebgsfilter"));
+  const std::string ppdDirs = "ls -d /usr/share/ppd/orv /usr/share/cups/model/orv 2>/dev/null";
+  std::string kept = host.sh(ppdDirs).out;
+  ASSERT_FALSE(kept.empty());
+  host.run({"/opt/orv/bin/setup", "-d"}, kCups);
+  EXPECT_EQ(host.sh("ls -A /opt/orv").out, "");
+  EXPECT_FALSE(host.exists("/usr/bin/zebgsfilter"));
+  EXPECT_EQ(host.sh(ppdDirs).out, kept);
+}
+
 }  // namespace
