@@ -666,7 +666,9 @@ void SandboxHost::startCups() {
     cupsPid_ = std::stoi(started.out);
     const auto ready = exec({"/bin/bash", "-c", R"SH(
 for i in $(seq 1 1000); do
-  [ "$(cat /proc/$1/comm 2>/dev/null)" = cupsd ] || { echo "cupsd exited" >&2; exit 1; }
+  # Until the background job has exec'd, the pid names a shell; only a gone or dead process is an exit.
+  state=$(awk '{print $3}' /proc/$1/stat 2>/dev/null)
+  [ -n "$state" ] && [ "$state" != Z ] || { echo "cupsd exited" >&2; exit 1; }
   if [ -S /run/cups/cups.sock ] &&
      { printf 'HEAD / HTTP/1.0\r\n\r\n' >&3; IFS= read -r -t 5 line <&3; } 2>/dev/null 3<>/dev/tcp/127.0.0.1/631 &&
      [[ $line == HTTP/* ]]; then
