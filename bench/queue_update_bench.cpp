@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 

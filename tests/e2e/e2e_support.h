@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 // Skips the test, with the reason, where no sandboxed host can be built.
 #define REQUIRE_SANDBOX()                                            \

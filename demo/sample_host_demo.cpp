@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sandbox_host.h"
+#include "sandbox/sandbox_host.h"
 
 namespace {
 
