@@ -1,5 +1,6 @@
 #include "e2e/e2e_support.h"
 
+#include <fstream>
 #include <sstream>
 
 std::string latin1(const std::string& utf8) {
@@ -36,4 +37,15 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 void installProgramAt(SandboxHost& host, const std::string& dir) {
   host.copyIn(SETUP_BINARY, dir + "/bin/setup");
+}
+
+std::string machineText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+std::string modeOf(SandboxHost& host, const std::string& path) {
+  std::string out = host.sh("stat -c %a '" + path + "'").out;
+  return out.empty() ? "?" : out.substr(0, out.size() - 1);
 }

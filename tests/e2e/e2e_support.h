@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,19 @@
     if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why; \
   } while (0)
 
+inline const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
+inline const std::string kProgram = "/srv/mivo/bin/setup";
+
+// A fresh sandboxed host for each test (skipped where none can be built).
+class SandboxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_SANDBOX();
+    host = std::make_unique<SandboxHost>();
+  }
+  std::unique_ptr<SandboxHost> host;
+};
+
 // The ISO-8859-1 bytes of a UTF-8 literal, so expectations can be written readably.
 std::string latin1(const std::string& utf8);
 
@@ -26,3 +40,9 @@ std::vector<std::string> linesOf(const std::string& text);
 
 // The installed setup program, copied into the host as a distribution tree's bin/setup.
 void installProgramAt(SandboxHost& host, const std::string& dir);
+
+// A file of this machine (the built distribution tree, a fixture), whole.
+std::string machineText(const std::string& path);
+
+// A path's permission bits inside the host, as stat prints them ("755"), or "?".
+std::string modeOf(SandboxHost& host, const std::string& path);
