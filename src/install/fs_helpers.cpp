@@ -8,10 +8,13 @@
 
 bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-int ensureDirectory(const std::string& path, int create, mode_t mode) {
+int ensureDirectory(const std::string& path, int create, mode_t requested) {
   if (path.empty()) return -1;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? 0 : -1;
+  // Never writable by group or others: in a world-writable /opt/orv any user
+  // could swap the programs that root runs from it.
+  const mode_t mode = requested & ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
   if (create == 0 || ::mkdir(path.c_str(), mode) != 0) return -1;
   logMsg(191, path);
   if (::chmod(path.c_str(), mode) == 0) {

@@ -9,6 +9,7 @@
 #include <string>
 
 // 1 created now, 0 exists as a directory, -1 otherwise (see create flag).
+// A created directory gets the mode without group and other write bits.
 int ensureDirectory(const std::string& path, int create, mode_t mode);
 // Creates every missing directory along the path.
 void makePath(const std::string& path);
