@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "install/fs_helpers.h"
 #include "run/run_driver.h"
 #include "run/run_log.h"
 #include "run/shell.h"
@@ -22,7 +23,9 @@ int archivePpdFiles(const std::string& dir) {
     return -1;
   }
   std::string archive = ppdArchivePath();
-  int status = runShell(ppdArchiveScript(dir, archive));
+  // /var/tmp is shared: tar must write into our own new file, never through
+  // a link that someone planted at the fixed name.
+  int status = createExclusiveFile(archive) ? runShell(ppdArchiveScript(dir, archive)) : -1;
   logMsg(16, dir);
   logMsg(15, archive);
   return status;
