@@ -39,6 +39,11 @@ void installProgramAt(SandboxHost& host, const std::string& dir) {
   host.copyIn(SETUP_BINARY, dir + "/bin/setup");
 }
 
+void ProgramTest::SetUp() {
+  SandboxTest::SetUp();
+  if (!IsSkipped()) installProgramAt(*host, "/srv/mivo");
+}
+
 std::string machineText(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();

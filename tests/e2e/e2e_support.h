@@ -29,6 +29,12 @@ class SandboxTest : public ::testing::Test {
   std::unique_ptr<SandboxHost> host;
 };
 
+// The same, with the program installed as a distribution tree's at kProgram.
+class ProgramTest : public SandboxTest {
+ protected:
+  void SetUp() override;
+};
+
 // The ISO-8859-1 bytes of a UTF-8 literal, so expectations can be written readably.
 std::string latin1(const std::string& utf8);
 

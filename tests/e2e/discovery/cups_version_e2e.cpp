@@ -5,8 +5,6 @@
 
 namespace {
 
-const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
-const std::string kProgram = "/srv/mivo/bin/setup";
 
 // The version line of one run of the program on a CUPS host without a scheduler.
 std::string versionLine(SandboxHost& host) {
@@ -18,39 +16,38 @@ std::string versionLine(SandboxHost& host) {
   return "(no version line)";
 }
 
-TEST(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  EXPECT_EQ(versionLine(host), "CUPS Version : 2420 // 2.4.2");  // cups-config of this host
+class CupsVersionE2E : public ProgramTest {};
 
-  host.hide("/usr/bin/cups-config");
+TEST_F(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 2420 // 2.4.2");  // cups-config of this host
+
+  host->hide("/usr/bin/cups-config");
   // Overlong binary lines ahead of the header must not disturb the reading.
   std::string junk(5000, '\xff');
   junk[1000] = '\0';
-  host.write("/etc/cups/printers.conf", junk + "\n# Printer configuration file for CUPS v1.4.6\n", 0600);
-  EXPECT_EQ(versionLine(host), "CUPS Version : 1460 // # Printer configuration file for CUPS v1.4.6");
+  host->write("/etc/cups/printers.conf", junk + "\n# Printer configuration file for CUPS v1.4.6\n", 0600);
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 1460 // # Printer configuration file for CUPS v1.4.6");
 
   // Version 1.0.0 and a title without digits are no answer.
-  host.write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.0.0\n", 0600);
-  host.write("/usr/share/cups/doc/index.html", "<HTML><TITLE>CUPS</TITLE>\n");
-  host.mkdir("/usr/share/doc/cups-1.3");
-  EXPECT_EQ(versionLine(host), "CUPS Version : 1300// /usr/share/doc/cups-1.3");
+  host->write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.0.0\n", 0600);
+  host->write("/usr/share/cups/doc/index.html", "<HTML><TITLE>CUPS</TITLE>\n");
+  host->mkdir("/usr/share/doc/cups-1.3");
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 1300// /usr/share/doc/cups-1.3");
 
-  host.write("/usr/share/cups/doc/index.html", "<HTML><HEAD><TITLE>Home - CUPS 1.2.12</TITLE>\n");
-  EXPECT_EQ(versionLine(host), "CUPS Version : 1212// <HTML><HEAD><TITLE>Home - CUPS 1.2.12</TITLE>");
+  host->write("/usr/share/cups/doc/index.html", "<HTML><HEAD><TITLE>Home - CUPS 1.2.12</TITLE>\n");
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 1212// <HTML><HEAD><TITLE>Home - CUPS 1.2.12</TITLE>");
 
-  host.hide("/usr/share/cups/doc");
-  host.hide("/usr/share/doc/cups-1.3");
-  host.write("/usr/share/cups/data/testprint.ps", "%!PS-Adobe-3.0\n%%Printed Using CUPS v1.1.23\n");
-  EXPECT_EQ(versionLine(host), "CUPS Version : 1123// %%Printed Using CUPS v1.1.23");
+  host->hide("/usr/share/cups/doc");
+  host->hide("/usr/share/doc/cups-1.3");
+  host->write("/usr/share/cups/data/testprint.ps", "%!PS-Adobe-3.0\n%%Printed Using CUPS v1.1.23\n");
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 1123// %%Printed Using CUPS v1.1.23");
 
-  host.hide("/usr/share/cups/data/testprint.ps");
-  host.write("/usr/share/cups/data/testprint", "This page was Produced by Cups\tV2.2\n");
-  EXPECT_EQ(versionLine(host), "CUPS Version : 2200// This page was Produced by Cups\tV2.2");
+  host->hide("/usr/share/cups/data/testprint.ps");
+  host->write("/usr/share/cups/data/testprint", "This page was Produced by Cups\tV2.2\n");
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 2200// This page was Produced by Cups\tV2.2");
 
-  host.write("/usr/share/cups/data/testprint", "#PDF-BANNER\n");
-  EXPECT_EQ(versionLine(host), latin1("CUPS Version : 1400// CUPS versión no se encuentra. Restablecer los 1.4"));
+  host->write("/usr/share/cups/data/testprint", "#PDF-BANNER\n");
+  EXPECT_EQ(versionLine(*host), latin1("CUPS Version : 1400// CUPS versión no se encuentra. Restablecer los 1.4"));
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 
 namespace {
 
-const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
-const std::string kProgram = "/srv/mivo/bin/setup";
 const std::string kFoomatic = "/usr/share/foomatic/db/source/PPD";
 
 std::string runWith(SandboxHost& host, const std::string& printSystem) {
@@ -24,109 +22,100 @@ std::string runWith(SandboxHost& host, const std::string& printSystem) {
   return ::testing::AssertionFailure() << "block not found:" << block << "--- log ---\n" << log;
 }
 
-TEST(PpdPlacementE2E, SummaryBlockOfThreeLayouts) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  EXPECT_TRUE(hasBlock(runWith(host, "LPR"), {
-                                                 "=======================================",
-                                                 "Ubicación PPD del sistema:",
-                                                 "Directorio de modelo CUPS: /usr/share/cups/model",
-                                                 "Directorio Foomatic: ???",
-                                                 "Directorio Tamra: ???",
-                                                 "Directorio ppd personalizado: ???",
-                                                 "Directorio ppd compartido: /usr/share/ppd",
-                                                 "Directorio ppd del sistema: /usr/share/ppd",
-                                                 "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
-                                             }));
+class PpdPlacementE2E : public ProgramTest {};
 
-  host.hide("/usr/share/cups/model");
-  host.mkdir("/usr/share/ppd/custom");
-  host.mkdir(kFoomatic + "/Tamra/orv");
-  host.mkdir("/opt/share/ppd");
-  EXPECT_TRUE(hasBlock(runWith(host, "LPR"), {
-                                                 "=======================================",
-                                                 "Ubicación PPD del sistema:",
-                                                 "Directorio de modelo CUPS: /usr/share/ppd",
-                                                 "Directorio Foomatic: " + kFoomatic,
-                                                 "Directorio Tamra: " + kFoomatic + "/Tamra",
-                                                 "Directorio ppd personalizado: /usr/share/ppd/custom",
-                                                 "Directorio ppd compartido: /usr/share/ppd",
-                                                 "Directorio ppd compartido: /opt/share/ppd",
-                                                 "Directorio ppd del sistema: /usr/share/ppd",
-                                                 "Que se encuentran vigentes Mivo dir PPD: \"" + kFoomatic + "/Tamra/orv\".",
-                                                 "No hay vínculos conocidos en dir de modelo cups: /usr/share/ppd",
-                                                 "Dir de instalación PPD: " + kFoomatic + "/Tamra/orv",
-                                                 "Uso de la guía anterior Mivo PPD: \"" + kFoomatic + "/Tamra/orv\".",
-                                             }));
+TEST_F(PpdPlacementE2E, SummaryBlockOfThreeLayouts) {
+  EXPECT_TRUE(hasBlock(runWith(*host, "LPR"), {
+      "=======================================",
+      "Ubicación PPD del sistema:",
+      "Directorio de modelo CUPS: /usr/share/cups/model",
+      "Directorio Foomatic: ???",
+      "Directorio Tamra: ???",
+      "Directorio ppd personalizado: ???",
+      "Directorio ppd compartido: /usr/share/ppd",
+      "Directorio ppd del sistema: /usr/share/ppd",
+      "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
+  }));
+
+  host->hide("/usr/share/cups/model");
+  host->mkdir("/usr/share/ppd/custom");
+  host->mkdir(kFoomatic + "/Tamra/orv");
+  host->mkdir("/opt/share/ppd");
+  EXPECT_TRUE(hasBlock(runWith(*host, "LPR"), {
+      "=======================================",
+      "Ubicación PPD del sistema:",
+      "Directorio de modelo CUPS: /usr/share/ppd",
+      "Directorio Foomatic: " + kFoomatic,
+      "Directorio Tamra: " + kFoomatic + "/Tamra",
+      "Directorio ppd personalizado: /usr/share/ppd/custom",
+      "Directorio ppd compartido: /usr/share/ppd",
+      "Directorio ppd compartido: /opt/share/ppd",
+      "Directorio ppd del sistema: /usr/share/ppd",
+      "Que se encuentran vigentes Mivo dir PPD: \"" + kFoomatic + "/Tamra/orv\".",
+      "No hay vínculos conocidos en dir de modelo cups: /usr/share/ppd",
+      "Dir de instalación PPD: " + kFoomatic + "/Tamra/orv",
+      "Uso de la guía anterior Mivo PPD: \"" + kFoomatic + "/Tamra/orv\".",
+  }));
 
   // A model directory that is a file: nothing to scan, and it says so.
-  for (const char* dir : {"/usr/share/ppd", "/usr/share/foomatic", "/opt/share"}) host.hide(dir);
-  host.write("/usr/share/cups/model", "");
-  EXPECT_TRUE(hasBlock(runWith(host, "LPR"), {"Directorio ppd personalizado: ???",
-                                              "Directorio ppd del sistema: ???",
-                                              "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
-                                              "Dir de instalación PPD: /usr/share/cups/model/orv"}));
+  for (const char* dir : {"/usr/share/ppd", "/usr/share/foomatic", "/opt/share"}) host->hide(dir);
+  host->write("/usr/share/cups/model", "");
+  EXPECT_TRUE(hasBlock(runWith(*host, "LPR"), {
+      "Directorio ppd personalizado: ???",
+      "Directorio ppd del sistema: ???",
+      "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
+      "Dir de instalación PPD: /usr/share/cups/model/orv",
+  }));
 }
 
-TEST(PpdPlacementE2E, OldCupsLinksTheModelDirectoryToItsPpdDirectory) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  host.hide("/usr/bin/cups-config");
-  host.write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.2.7\n", 0600);
-  std::string log = runWith(host, "CUPS");
-  EXPECT_TRUE(hasBlock(log, {"CUPS Version : 1270 // # Printer configuration file for CUPS v1.2.7"}));
+TEST_F(PpdPlacementE2E, OldCupsLinksTheModelDirectoryToItsPpdDirectory) {
+  host->hide("/usr/bin/cups-config");
+  host->write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.2.7\n", 0600);
+  std::string log = runWith(*host, "CUPS");
   EXPECT_TRUE(hasBlock(log, {
-                                "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
-                                "Dir de instalación PPD: /usr/share/ppd/orv",
-                                "Directorio creado: '/usr/share/ppd/orv'.",
-                                "Cambiando los derechos de ejecución de '/usr/share/ppd/orv' a  00755.",
-                                "Vínculo 1: /usr/share/cups/model/orv vinculado a /usr/share/ppd/orv.",
-                            }));
-  EXPECT_EQ(host.sh("readlink /usr/share/cups/model/orv; stat -c %a /usr/share/ppd/orv").out,
+      "No hay vínculos conocidos en dir de modelo cups: /usr/share/cups/model",
+      "Dir de instalación PPD: /usr/share/ppd/orv",
+      "Directorio creado: '/usr/share/ppd/orv'.",
+      "Cambiando los derechos de ejecución de '/usr/share/ppd/orv' a  00755.",
+      "Vínculo 1: /usr/share/cups/model/orv vinculado a /usr/share/ppd/orv.",
+  }));
+  EXPECT_EQ(host->sh("readlink /usr/share/cups/model/orv; stat -c %a /usr/share/ppd/orv").out,
             "/usr/share/ppd/orv\n755\n");
 
   // The next run finds the directory and the link, and makes nothing.
-  log = runWith(host, "CUPS");
+  log = runWith(*host, "CUPS");
   EXPECT_TRUE(hasBlock(log, {
-                                "Que se encuentran vigentes Mivo dir PPD: \"/usr/share/ppd/orv\".",
-                                "Vínculo 1: /usr/share/cups/model/orv vinculado a /usr/share/ppd/orv.",
-                                "Dir de instalación PPD: /usr/share/ppd/orv",
-                                "Uso de la guía anterior Mivo PPD: \"/usr/share/ppd/orv\".",
-                            }));
-  EXPECT_TRUE(host.changed().size() == 1 && host.changed()[0].path == kLog) << ::testing::PrintToString(host.changed());
+      "Que se encuentran vigentes Mivo dir PPD: \"/usr/share/ppd/orv\".",
+      "Vínculo 1: /usr/share/cups/model/orv vinculado a /usr/share/ppd/orv.",
+      "Dir de instalación PPD: /usr/share/ppd/orv",
+      "Uso de la guía anterior Mivo PPD: \"/usr/share/ppd/orv\".",
+  }));
+  EXPECT_TRUE(host->changed().size() == 1 && host->changed()[0].path == kLog) << ::testing::PrintToString(host->changed());
 }
 
-TEST(PpdPlacementE2E, OnlyOptSharePpdLinksOnOldCupsAndIsUsedOnNewCups) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  host.hide("/usr/share/ppd");
-  host.mkdir("/opt/share/ppd");
-  EXPECT_TRUE(hasBlock(runWith(host, "LPR"), {  // not CUPS: version 1000, old
-                                                 "Dir de instalación PPD: /opt/share/ppd/orv",
-                                                 "No file: /opt/share/ppd/orv",
-                                                 "Vínculo 1: /usr/share/cups/model/orv vinculado a /opt/share/ppd/orv.",
-                                                 ": ¡ERROR!",
-                                             }));
-  EXPECT_FALSE(host.exists("/usr/share/cups/model/orv"));
+TEST_F(PpdPlacementE2E, OnlyOptSharePpdLinksOnOldCupsAndIsUsedOnNewCups) {
+  host->hide("/usr/share/ppd");
+  host->mkdir("/opt/share/ppd");
+  EXPECT_TRUE(hasBlock(runWith(*host, "LPR"), {  // not CUPS: version 1000, old
+      "Dir de instalación PPD: /opt/share/ppd/orv",
+      "No file: /opt/share/ppd/orv",
+      "Vínculo 1: /usr/share/cups/model/orv vinculado a /opt/share/ppd/orv.",
+      ": ¡ERROR!",
+  }));
+  EXPECT_FALSE(host->exists("/usr/share/cups/model/orv"));
 
-  EXPECT_TRUE(hasBlock(runWith(host, "CUPS"), {
-                                                  "Dir de instalación PPD: /opt/share/ppd/orv",
-                                                  "Directorio creado: '/opt/share/ppd/orv'.",
-                                                  "Cambiando los derechos de ejecución de '/opt/share/ppd/orv' a  00755.",
-                                                  "Directorio creado: '/opt/share/ppd/orv'.",
-                                              }));
-  EXPECT_FALSE(host.exists("/usr/share/cups/model/orv"));
+  EXPECT_TRUE(hasBlock(runWith(*host, "CUPS"), {
+      "Dir de instalación PPD: /opt/share/ppd/orv",
+      "Directorio creado: '/opt/share/ppd/orv'.",
+      "Cambiando los derechos de ejecución de '/opt/share/ppd/orv' a  00755.",
+      "Directorio creado: '/opt/share/ppd/orv'.",
+  }));
+  EXPECT_FALSE(host->exists("/usr/share/cups/model/orv"));
 }
 
-TEST(PpdPlacementE2E, CustomEntriesAreRecordedEightAtMost) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  host.sh("cd /usr/share/cups/model && for i in 1 2 3 4 5 6 7 8 9; do mkdir -p custom$i/sub; done && mkdir custom");
-  std::string log = runWith(host, "CUPS");
+TEST_F(PpdPlacementE2E, CustomEntriesAreRecordedEightAtMost) {
+  host->sh("cd /usr/share/cups/model && for i in 1 2 3 4 5 6 7 8 9; do mkdir -p custom$i/sub; done && mkdir custom");
+  std::string log = runWith(*host, "CUPS");
   int recorded = 0;
   for (const std::string& line : linesOf(log)) {
     if (line.rfind(latin1("Vínculo "), 0) == 0 && line.find("/usr/share/cups/model/custom") != std::string::npos) {

@@ -5,51 +5,39 @@
 
 namespace {
 
-const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
 const std::string kRootRequired = "\n\n\tEs preciso ser usuario root para\n\tinstalar Mivo.\n\n\tLo sentimos.\n";
 
-TEST(RunDriverE2E, NonRootRunIsRefusedOnTheTerminalWithoutALog) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  auto r = host.run({"/srv/mivo/bin/setup"}, {.uid = 1000});
+class RunDriverE2E : public ProgramTest {};
+
+TEST_F(RunDriverE2E, NonRootRunIsRefusedOnTheTerminalWithoutALog) {
+  auto r = host->run({kProgram}, {.uid = 1000});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find(latin1("Iniciando la instalación de Mivo 4.0-10: ")), std::string::npos);
-  EXPECT_NE(r.err.find(latin1("Directorio desde el que se instala: '/srv/mivo/bin'.\n")), std::string::npos);
-  ASSERT_GE(r.err.size(), kRootRequired.size());
-  EXPECT_EQ(r.err.substr(r.err.size() - kRootRequired.size()), kRootRequired);
-  EXPECT_FALSE(host.exists(kLog + "_1000"));
-  for (const auto& change : host.changed()) EXPECT_NE(change.path.rfind("/var/log", 0), 0u) << change;
+  EXPECT_TRUE(r.err.ends_with(kRootRequired)) << r.err;
+  EXPECT_FALSE(host->exists(kLog + "_1000"));
+  for (const auto& change : host->changed()) EXPECT_NE(change.path.rfind("/var/log", 0), 0u) << change;
 }
 
-TEST(RunDriverE2E, HelpPrintsUsageBeforeAnythingIsLogged) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  auto r = host.run({"/srv/mivo/bin/setup", "-q1", "-h", "-d"});
+TEST_F(RunDriverE2E, HelpPrintsUsageBeforeAnythingIsLogged) {
+  auto r = host->run({kProgram, "-q1", "-h", "-d"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err.rfind(latin1("Mivo setup versión: 4.0-11.\n"), 0), 0u);
   EXPECT_TRUE(linesInOrder(r.err, {"Uso:", "setup [opciones].", "Opciones:",
                                    latin1("-d\t: desinstalación de Mivo 4.0-11."),
                                    latin1("-Dx\t: establecer el modo de depuración. [0].")}));
   EXPECT_TRUE(r.out.empty());
-  EXPECT_FALSE(host.exists(kLog));
+  EXPECT_FALSE(host->exists(kLog));
 }
 
-TEST(RunDriverE2E, UnrecognisedPrintSystemStopsTheInstallation) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  auto r = host.run({"/srv/mivo/bin/setup", "-x"});
+TEST_F(RunDriverE2E, UnrecognisedPrintSystemStopsTheInstallation) {
+  auto r = host->run({kProgram, "-x"});
   EXPECT_EQ(r.status, 0);
   // The option parser's own complaint, once per pass.
-  size_t first = r.err.find("invalid option");
-  ASSERT_NE(first, std::string::npos);
-  size_t second = r.err.find("invalid option", first + 1);
-  ASSERT_NE(second, std::string::npos);
-  EXPECT_EQ(r.err.find("invalid option", second + 1), std::string::npos);
+  int complaints = 0;
+  for (size_t at = r.err.find("invalid option"); at != std::string::npos; at = r.err.find("invalid option", at + 1)) ++complaints;
+  EXPECT_EQ(complaints, 2) << r.err;
 
-  std::string log = host.read(kLog);
+  std::string log = host->read(kLog);
   EXPECT_EQ(log.rfind(latin1("Preparación de archivo de registro:\n"), 0), 0u);
   EXPECT_TRUE(linesInOrder(log, {
       "=======================================",
@@ -67,38 +55,22 @@ TEST(RunDriverE2E, UnrecognisedPrintSystemStopsTheInstallation) {
   EXPECT_EQ(lines.back().rfind(latin1("Finalizando la instalación de Mivo 4.0-10: "), 0), 0u);
 }
 
-TEST(RunDriverE2E, SourceCheckAndOversizedArgumentsStopTheRun) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  installProgramAt(host, "/opt/orv");
-  auto outside = host.run({"/srv/mivo/bin/setup", "-f0"});
+TEST_F(RunDriverE2E, SourceCheckAndOversizedArgumentsStopTheRun) {
+  installProgramAt(*host, "/opt/orv");
+  auto outside = host->run({kProgram, "-f0"});
   EXPECT_EQ(outside.status, 0);
   std::string notFromOrv = latin1("Mivo3.0 simulación de la instalación, no de /opt/orv/bin.\nSaliendo.\n");
   EXPECT_NE(outside.err.find(notFromOrv + "\n"), std::string::npos);
-  EXPECT_NE(host.read(kLog).find(notFromOrv), std::string::npos);
+  EXPECT_NE(host->read(kLog).find(notFromOrv), std::string::npos);
 
   // Started from the installation tree the check passes and the run reaches the root-only part.
-  auto inside = host.run({"/opt/orv/bin/setup", "-f0", "-u", std::string(300, 'x')});
+  auto inside = host->run({"/opt/orv/bin/setup", "-f0", "-u", std::string(300, 'x')});
   EXPECT_EQ(inside.status, 0);
   EXPECT_EQ(inside.err.find(notFromOrv), std::string::npos);
   EXPECT_NE(inside.err.find("longer than 255 bytes"), std::string::npos);
-  std::string log = host.read(kLog);
+  std::string log = host->read(kLog);
   EXPECT_NE(log.find(latin1("Directorio desde el que se instala: '/opt/orv'.")), std::string::npos);
   EXPECT_EQ(log.find("System gerente"), std::string::npos);
-}
-
-TEST(RunDriverE2E, ALinkPlantedAtTheLogPathIsNotFollowed) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  installProgramAt(host, "/srv/mivo");
-  host.write("/etc/victim", "precious\n");
-  host.symlink("/etc/victim", kLog);
-  auto r = host.run({"/srv/mivo/bin/setup", "-f0"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(host.read("/etc/victim"), "precious\n");
-  // With no log, its lines go to standard error.
-  EXPECT_NE(r.err.find(latin1("Iniciando la instalación de Mivo 4.0-10: ")), std::string::npos);
 }
 
 }  // namespace
