@@ -5,7 +5,6 @@
 
 namespace {
 
-const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
 const SandboxRunOptions kCups = {.input = "s\n", .env = {{"ZEBLPMODE", "CUPS"}}};
 
 void layOutInstallation(SandboxHost& host, const std::string& printers) {
@@ -32,18 +31,18 @@ std::string loggedCommand(const std::string& log, const std::string& key) {
   return log.substr(at, log.find('\n', at) - at);
 }
 
-TEST(RemovalE2E, NoLeavesEverythingYesRemovesTheListedQueuesAndFiles) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  layOutInstallation(host, "Default\nOffice\n\nLab\nGone\n");
-  auto no = host.run({"/opt/orv/bin/setup", "-d"}, {.input = "n\n", .env = kCups.env});
-  EXPECT_NE(no.err.find("Programa abandonada por el usuario.\n\n"), std::string::npos);
-  EXPECT_TRUE(linesInOrder(host.read(kLog), {"Programa abandonada por el usuario."}));
-  EXPECT_TRUE(host.exists("/opt/orv/mivoInfo4.0") && host.exists("/opt/orv/Office.sh"));
-  EXPECT_NE(host.sh("lpstat -p").out.find("printer Lab "), std::string::npos);
+class RemovalE2E : public SandboxTest {};
 
-  auto yes = host.run({"/opt/orv/bin/setup", "-d"}, kCups);
-  std::string log = host.read(kLog), lpadmin = loggedCommand(log, "lpadmin");
+TEST_F(RemovalE2E, NoLeavesEverythingYesRemovesTheListedQueuesAndFiles) {
+  layOutInstallation(*host, "Default\nOffice\n\nLab\nGone\n");
+  auto no = host->run({"/opt/orv/bin/setup", "-d"}, {.input = "n\n", .env = kCups.env});
+  EXPECT_NE(no.err.find("Programa abandonada por el usuario.\n\n"), std::string::npos);
+  EXPECT_TRUE(linesInOrder(host->read(kLog), {"Programa abandonada por el usuario."}));
+  EXPECT_TRUE(host->exists("/opt/orv/mivoInfo4.0") && host->exists("/opt/orv/Office.sh"));
+  EXPECT_NE(host->sh("lpstat -p").out.find("printer Lab "), std::string::npos);
+
+  auto yes = host->run({"/opt/orv/bin/setup", "-d"}, kCups);
+  std::string log = host->read(kLog), lpadmin = loggedCommand(log, "lpadmin");
   EXPECT_TRUE(linesInOrder(log, {
       latin1("Número de impresoras Mivo encontradas: 5."), "Ejecutando comando:", "\t" + lpadmin + " -xOffice 2>/dev/null",
       "Eliminando la impresora Mivo: Office.", "\t" + lpadmin + " -xLab 2>/dev/null", "Eliminando la impresora Mivo: Lab.",
@@ -55,53 +54,49 @@ TEST(RemovalE2E, NoLeavesEverythingYesRemovesTheListedQueuesAndFiles) {
       "Eliminando directorio: '/opt/orv/bin' - OK.", "Mivo 3.0 ha sido desinstalado del sistema."}));
   EXPECT_EQ(log.find(" -pOffice"), std::string::npos);  // removed at the first attempt, so no query
   EXPECT_NE(yes.err.find("Mivo 3.0 ha sido desinstalado del sistema.\n\n"), std::string::npos);
-  std::string printers = host.sh("lpstat -p").out;
+  std::string printers = host->sh("lpstat -p").out;
   EXPECT_EQ(printers.find("printer Office "), std::string::npos);
   EXPECT_EQ(printers.find("printer Lab "), std::string::npos);
   EXPECT_NE(printers.find("printer Keep "), std::string::npos);
-  EXPECT_EQ(host.sh("ls -A /opt/orv").out, "Keep\nKeep.sh\n");
-  EXPECT_FALSE(host.exists("/usr/bin/zebgsfilter"));
+  EXPECT_EQ(host->sh("ls -A /opt/orv").out, "Keep\nKeep.sh\n");
+  EXPECT_FALSE(host->exists("/usr/bin/zebgsfilter"));
 
-  installProgramAt(host, "/srv/mivo");  // the removal took /opt/orv/bin/setup with it
-  auto again = host.run({"/srv/mivo/bin/setup", "-d"}, kCups);
+  installProgramAt(*host, "/srv/mivo");  // the removal took /opt/orv/bin/setup with it
+  auto again = host->run({"/srv/mivo/bin/setup", "-d"}, kCups);
   EXPECT_NE(again.err.find(latin1("Ninguna instalación Mivo encontrado.\n*** Lo sentimos ***\n")), std::string::npos);
-  EXPECT_TRUE(linesInOrder(host.read(kLog), {latin1("Ninguna instalación Mivo encontrado."), "*** Lo sentimos ***"}));
+  EXPECT_TRUE(linesInOrder(host->read(kLog), {latin1("Ninguna instalación Mivo encontrado."), "*** Lo sentimos ***"}));
 }
 
-TEST(RemovalE2E, HostileQueueNamesRunNothingAndReachNothingOutside) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  layOutInstallation(host, "Default\n..\n.\n \nnull\ntamra\nOffice\n../../etc\nx;touch pwned\n$(touch pwned)\n");
-  host.write("/dev/Office", "left by the queue\n");
-  ASSERT_EQ(host.sh("mknod /dev/tamra c 1 3 && touch /opt/keep /etc/keep").status, 0);
-  auto r = host.run({"/opt/orv/bin/setup", "-d"}, kCups);
-  std::string log = host.read(kLog);
+TEST_F(RemovalE2E, HostileQueueNamesRunNothingAndReachNothingOutside) {
+  layOutInstallation(*host, "Default\n..\n.\n \nnull\ntamra\nOffice\n../../etc\nx;touch pwned\n$(touch pwned)\n");
+  host->write("/dev/Office", "left by the queue\n");
+  ASSERT_EQ(host->sh("mknod /dev/tamra c 1 3 && touch /opt/keep /etc/keep").status, 0);
+  auto r = host->run({"/opt/orv/bin/setup", "-d"}, kCups);
+  std::string log = host->read(kLog);
   EXPECT_TRUE(linesInOrder(log, {"Queue name passed over, it cannot name a queue or a file: '..'.",
                                  "Queue name passed over, it cannot name a queue or a file: '.'.",
                                  "Eliminando la impresora Mivo: Office.",
                                  "Queue name passed over, it cannot name a queue or a file: '../../etc'.",
                                  "\t" + loggedCommand(log, "lpadmin") + " -x'x;touch pwned' 2>/dev/null"}));
-  EXPECT_FALSE(host.exists("/pwned") || host.exists("/dev/Office") || host.exists("/opt/orv/Office"));
+  EXPECT_FALSE(host->exists("/pwned") || host->exists("/dev/Office") || host->exists("/opt/orv/Office"));
   for (const char* kept : {"/opt/keep", "/etc/keep", "/opt/orv"})
-    EXPECT_TRUE(host.exists(kept)) << kept;
-  EXPECT_EQ(host.sh("test -c /dev/null && test -c /dev/tamra").status, 0);
+    EXPECT_TRUE(host->exists(kept)) << kept;
+  EXPECT_EQ(host->sh("test -c /dev/null && test -c /dev/tamra").status, 0);
 }
 
-TEST(RemovalE2E, InstallUpdateRemoveLeavesOnlyWhatIsKept) {
-  REQUIRE_SANDBOX();
-  SandboxHost host;
-  host.copyIn(DIST_DIR, "/opt/orv");
-  host.startCups();
+TEST_F(RemovalE2E, InstallUpdateRemoveLeavesOnlyWhatIsKept) {
+  host->copyIn(DIST_DIR, "/opt/orv");
+  host->startCups();
   const SandboxRunOptions env = {.env = {{"ZEBLPMODE", "CUPS"}}};
-  for (int run = 0; run < 2; ++run) ASSERT_EQ(host.run({"/opt/orv/bin/setup"}, env).status, 0);
-  ASSERT_TRUE(host.exists("/opt/orv/mivoInfo4.0") && host.exists("/usr/bin/zebgsfilter"));
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(host->run({"/opt/orv/bin/setup"}, env).status, 0);
+  ASSERT_TRUE(host->exists("/opt/orv/mivoInfo4.0") && host->exists("/usr/bin/zebgsfilter"));
   const std::string ppdDirs = "ls -d /usr/share/ppd/orv /usr/share/cups/model/orv 2>/dev/null";
-  std::string kept = host.sh(ppdDirs).out;
+  std::string kept = host->sh(ppdDirs).out;
   ASSERT_FALSE(kept.empty());
-  host.run({"/opt/orv/bin/setup", "-d"}, kCups);
-  EXPECT_EQ(host.sh("ls -A /opt/orv").out, "");
-  EXPECT_FALSE(host.exists("/usr/bin/zebgsfilter"));
-  EXPECT_EQ(host.sh(ppdDirs).out, kept);
+  host->run({"/opt/orv/bin/setup", "-d"}, kCups);
+  EXPECT_EQ(host->sh("ls -A /opt/orv").out, "");
+  EXPECT_FALSE(host->exists("/usr/bin/zebgsfilter"));
+  EXPECT_EQ(host->sh(ppdDirs).out, kept);
 }
 
 }  // namespace

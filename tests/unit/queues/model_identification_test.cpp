@@ -46,25 +46,6 @@ TEST(ReadMivoVersion, OnlyTheFirstDigitCounts) {
   for (auto [line, expected] : cases) EXPECT_EQ(readMivoVersion(line), expected) << line;
 }
 
-TEST(Trims, TrailingBlanksLineFeedsAndCarriageReturns) {
-  struct Case {
-    std::string in;
-    size_t n;
-    std::string trailing, lineEnd;
-  } const cases[] = {
-      {"Office  \n", 256, "Office", "Office"},   {"Office\r\n", 256, "Office\r", "Office"},
-      {"   \n ", 256, "", ""},                    {" lead\t\n", 256, " lead\t", " lead\t"},
-      {"abc  def", 4, "abc", "abc  def"},         {"", 256, "", ""},
-  };
-  for (const Case& c : cases) {
-    std::string trailing = c.in, lineEnd = c.in;
-    trimTrailing(trailing, c.n);
-    trimLineEnd(lineEnd);
-    EXPECT_EQ(trailing, c.trailing) << c.in;
-    EXPECT_EQ(lineEnd, c.lineEnd) << c.in;
-  }
-}
-
 TEST(ModelTable, ShapeOfTheRangeAndEveryRowReachable) {
   ASSERT_EQ(kModelTableSize, 394);
   std::map<int, int> rowsPerId;

@@ -109,11 +109,4 @@ TEST(RaiseConfigVersion, MarkerPiecesAreReplacedOthersCopied) {
   }
 }
 
-TEST(BackupPath, BesideTheCupsPpdDirectory) {
-  EXPECT_EQ(backupPathFor("/etc/cups/ppd/Office.ppd", "Office"), "/etc/cups/Office.ppd.rpmsave");
-  EXPECT_EQ(backupPathFor("/srv/ppdhost/etc/cups/ppd/Lab.ppd", "Lab"), "/srv/Lab.ppd.rpmsave");
-  // Other files that carry the queue's name keep backups of their own.
-  EXPECT_EQ(backupPathFor("/etc/cups/ppd/X.ppd.O", "X"), "/etc/cups/X.ppd.O.rpmsave");
-}
-
 }  // namespace
