@@ -56,8 +56,7 @@ TEST_F(PrintSystemE2E, RunningSchedulerGivesCupsPrefixesAndItsHttpVersion) {
   std::string log = host->read(kLog);
   EXPECT_TRUE(linesInOrder(log, {
                                     managerLine("CUPS"),
-                                    "CUPS directorio base: /",
-                                    "CUPS directorio binaria: /usr",
+                                    "CUPS directorio base: /", "CUPS directorio binaria: /usr",
                                     "CUPS Header Version : 2400//HTTP",
                                     latin1("Dir de instalación PPD: /usr/share/ppd/openprinting/orv"),
                                     "Directorio creado: '/usr/share/ppd/openprinting/orv'.",

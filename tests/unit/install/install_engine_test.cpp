@@ -11,8 +11,7 @@ TEST(CopyTarget, ByDestinationCode) {
   const std::pair<const char*, std::optional<CopyTarget>> cases[] = {
       {".", CopyTarget{"/opt/orv/bin/setup", false}}, {"/", CopyTarget{"/opt/orv/bin/setup", false}},
       {"./bin", CopyTarget{"/opt/orv/bin", true}},    {"./x", CopyTarget{"/opt/orv/x", true}},
-      {"/usr/lib/x", CopyTarget{"/usr/lib/x", true}}, {"/xy", CopyTarget{"/xy", true}},
-      {"?", CopyTarget{kPpd, true}},
+      {"/usr/lib/x", CopyTarget{"/usr/lib/x", true}}, {"/xy", CopyTarget{"/xy", true}}, {"?", CopyTarget{kPpd, true}},
       // No code: not copied.
       {"", std::nullopt}, {"./", std::nullopt}, {"/x", std::nullopt}, {"?x", std::nullopt}, {"bin", std::nullopt},
   };

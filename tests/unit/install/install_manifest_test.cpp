@@ -13,11 +13,9 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
     std::string line;
     std::optional<InstallItem> expected;
   } cases[] = {
-      {"blanks", "bin/setup ./bin 00755\n", setup},
-      {"tabs and CR LF", "bin/setup\t./bin\t00755\r\n", setup},
+      {"blanks", "bin/setup ./bin 00755\n", setup}, {"tabs and CR LF", "bin/setup\t./bin\t00755\r\n", setup},
       {"high bytes separate", "bin/setup\xA0./bin\xFF" "00755\n", setup},
-      {"trailing blanks", "bin/setup ./bin 00755   \n", setup},
-      {"no line feed", "bin/setup ./bin 00755", setup},
+      {"trailing blanks", "bin/setup ./bin 00755   \n", setup}, {"no line feed", "bin/setup ./bin 00755", setup},
       {"mode 644", "etc/mivo4.0.png ./etc 00644\n", InstallItem{"etc/mivo4.0.png", "./etc", 0644}},
       {"one leading zero is no mode", "nc ./bin 0755\n", InstallItem{"nc", "./bin", 0}},
       {"double zero is the default", "a.ppd ? 00\n", InstallItem{"a.ppd", "?", 0755}},
@@ -27,12 +25,9 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
       {"octal stops at a non-digit", "a.ppd ? 00644x9\n", InstallItem{"a.ppd", "?", 0644}},
       {"zeros of the destination are no mode", "a.ppd /x00 \n", InstallItem{"a.ppd", "/x00", 0}},
       {"one field counts", "lonely\n", InstallItem{"lonely", "", 0}},
-      {"comment", "# bin/setup ./bin 00755\n", std::nullopt},
-      {"empty line", "\n", std::nullopt},
-      {"carriage return only", "\r\n", std::nullopt},
-      {"leading blank", " bin/setup ./bin 00755\n", std::nullopt},
-      {"leading tab", "\tbin/setup ./bin\n", std::nullopt},
-      {"leading high byte", "\xE9tc ./etc\n", std::nullopt},
+      {"comment", "# bin/setup ./bin 00755\n", std::nullopt}, {"empty line", "\n", std::nullopt},
+      {"carriage return only", "\r\n", std::nullopt}, {"leading blank", " bin/setup ./bin 00755\n", std::nullopt},
+      {"leading tab", "\tbin/setup ./bin\n", std::nullopt}, {"leading high byte", "\xE9tc ./etc\n", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(parseManifestLine(c.line), c.expected) << c.name;
 }
@@ -62,12 +57,9 @@ TEST(Manifest, ItemsEndMarkersAndDroppedLines) {
     std::vector<std::string> sources;
     std::vector<std::string> dropped;  // the line numbers the drop notes name
   } cases[] = {
-      {"a1 . \n@@NULL\nb1 .\n", {"a1"}, {}},
-      {"a1 .\n# end here @@NULL\nb1 .\n", {"a1"}, {}},
-      {"@@NULL\na1 .\n", {}, {}},
-      {"a1 .\nx@@NULLy ./bin\nb1 .\n", {"a1"}, {}},
-      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}},
-      {"a1 .\n\n# note\n  indented\nb1 .\n", {"a1", "b1"}, {}},
+      {"a1 . \n@@NULL\nb1 .\n", {"a1"}, {}}, {"a1 .\n# end here @@NULL\nb1 .\n", {"a1"}, {}},
+      {"@@NULL\na1 .\n", {}, {}}, {"a1 .\nx@@NULLy ./bin\nb1 .\n", {"a1"}, {}},
+      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}}, {"a1 .\n\n# note\n  indented\nb1 .\n", {"a1", "b1"}, {}},
       // Each 255-byte piece of a long line is a line of its own: the second
       // starts with a blank, the third is a source too long to be taken.
       {"first ./bin" + std::string(244, ' ') + "  ignored\n" + std::string(255, 'b') + "c ./etc\n",

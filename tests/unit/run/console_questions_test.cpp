@@ -20,23 +20,17 @@ const Row kAnswers[] = {
     {"desinstalar", 1, 1},    // yes words are found inside longer words
     {"jamais", 1, 1},
     {"nosi", 1, 1},           // yes is tested before no
-    {"nope", 0, 0},
-    {"non", 0, 0},
-    {"ninguno", 0, 0},
+    {"nope", 0, 0}, {"non", 0, 0}, {"ninguno", 0, 0},
     {"nada", 0, 0},           // no word: first letter N
     {"NEIN", 0, 0},
     {"todos", -1, 2},         // first letter T
     {"tout", -1, 2},          // the word "tou"
-    {"b", -1, 3},
-    {"break", -1, 3},
+    {"b", -1, 3}, {"break", -1, 3},
     {"Alles", -1, 2},         // the word "all" before the first letter
-    {"y", 1, 1},
-    {"oui", 1, 1},
-    {" yes", 1, 1},
+    {"y", 1, 1}, {"oui", 1, 1}, {" yes", 1, 1},
     {" y", -1, -1},           // a leading blank hides the first letter
     {"\n", -1, -1},           // an empty answer
-    {"", -1, -1},
-    {"x", -1, -1},
+    {"", -1, -1}, {"x", -1, -1},
     {"\xBFqu\xE9?", -1, -1},  // bytes above 0x7F never match a letter
 };
 
