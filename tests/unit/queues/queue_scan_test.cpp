@@ -79,18 +79,6 @@ TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
-TEST_F(QueueScan, EmptyOrMissingDirectoryFindsNothing) {
-  const std::string zero = "Lista de las impresoras Tamra instalado: 0.\nLista de los archivos PPD Tamra para instalar: 0.\n";
-  for (int pass = 0; pass < 2; ++pass) {
-    int count = -1;
-    QueueList list;
-    EXPECT_EQ(scanQueuePpds(list, count), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(tree_.log(), zero);  // the missing directory logs nothing
-    std::filesystem::remove(ppdDir_);
-  }
-}
-
 TEST_F(QueueScan, FindModelPpdTakesTheFirstMatchInListingOrderFromOneReading) {
   std::string dir = tree_.root() + "/candidates";
   writeWhole(dir + "/pcl.ppd", readWhole(sourcePath("dist/ppd/gz/tamra_cendra2100_pcl.ppd")));
