@@ -26,6 +26,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -503,8 +504,15 @@ SandboxHost::~SandboxHost() {
         std::cerr << "sandbox host kept: " << base_ << "\n";
         return;
     }
-    std::error_code ignored;
-    fs::remove_all(base_, ignored);
+    // The host's mounts go away with its mount namespace, which the kernel
+    // may release a moment after the last process inside has died; until
+    // then the overlay's mount point is busy.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::error_code error;
+        fs::remove_all(base_, error);
+        if (!error) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool SandboxHost::available(std::string* why) {

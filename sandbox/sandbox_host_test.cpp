@@ -33,8 +33,10 @@ std::string slurp(const fs::path& path) {
 }
 
 bool machineRunsProcessWith(const std::string& argument) {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        if (slurp(entry.path() / "cmdline").find(argument) != std::string::npos) return true;
+    // Processes come and go while /proc is read; a vanished one is no error.
+    std::error_code error;
+    for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+        if (slurp(it->path() / "cmdline").find(argument) != std::string::npos) return true;
     }
     return false;
 }
