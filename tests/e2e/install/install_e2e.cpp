@@ -58,7 +58,9 @@ TEST_F(InstallE2E, NewInstallationFromADistributionTreeElsewhere) {
   ASSERT_FALSE(ppdDir.empty());
   for (const auto& [path, mode] : std::vector<std::pair<std::string, std::string>>{
            {"/opt/orv/bin/setup", "755"}, {"/opt/orv/bin/zebgsfilter", "755"}, {"/opt/orv/etc/mivo4.0.png", "644"},
-           {"/opt/orv/etc/MIVOINST.CONF", "644"}, {"/opt/orv/mivoInfo4.0", "755"}, {"/opt/orv/etc/UNINSTALLMIVO", "755"}})
+           {"/opt/orv/etc/MIVOINST.CONF", "644"}, {"/opt/orv/mivoInfo4.0", "755"}, {"/opt/orv/etc/UNINSTALLMIVO", "755"},
+           // Directories that root runs programs from are writable by root only.
+           {"/opt", "755"}, {"/opt/orv", "755"}, {"/opt/orv/ppd", "755"}})
     EXPECT_EQ(modeOf(*host, path), mode) << path;
   EXPECT_EQ(host->read("/opt/orv/etc/mivo4.0.png"), machineText(DIST_DIR "/etc/mivo4.0.png"));
   EXPECT_EQ(host->read("/opt/orv/mivoInfo4.0"), infoFileText("/opt/orv"));
@@ -136,8 +138,12 @@ TEST_F(InstallE2E, UpdateFromTheOlderVersionArchivesThePpdsAndMigratesTheInforma
   // An earlier PPD directory of the product, found and reused by the run.
   host->write("/usr/share/ppd/orv/tamra_old_ps.ppd", "*PPD-Adobe: \"4.3\"\n");
   host->write("/usr/share/ppd/orv/" + ppd, "older version\n");
+  // The archive's fixed name in /var/tmp must not be a way to overwrite another file.
+  host->write("/etc/victim", "precious\n");
+  host->symlink("/etc/victim", "/var/tmp/MivoPPDFiles4.0-11.tar");
 
   ASSERT_EQ(installFromDist().status, 0);
+  EXPECT_EQ(host->read("/etc/victim"), "precious\n");
   std::string log = host->read(kLog);
   ASSERT_EQ(loggedPpdDir(log), "/usr/share/ppd/orv");
   EXPECT_EQ(host->sh("tar tf /var/tmp/MivoPPDFiles4.0-11.tar | sort").out, ppd + "\ntamra_old_ps.ppd\n");
