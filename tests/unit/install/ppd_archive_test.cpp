@@ -4,10 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
+#include "../test_support.h"
 #include "run/shell.h"
 
 namespace {
@@ -22,26 +19,19 @@ TEST(PpdArchive, PathAndOrdinaryScript) {
 // The script runs for real on a scratch directory whose name and entries
 // would run commands or pass options if they were not quoted.
 TEST(PpdArchive, ScriptArchivesEntriesOfAnAwkwardDirectory) {
-  char scratch[] = "/tmp/ppdarchiveXXXXXX";
-  ASSERT_NE(mkdtemp(scratch), nullptr);
-  std::string root = scratch;
+  TempDir scratch;
+  const std::string& root = scratch.root();
   std::string dir = root + "/p d;touch pwned";
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  for (const char* name : {"a.ppd", "--checkpoint-action=exec=touch x"}) {
-    std::ofstream(dir + "/" + name) << "x";
-  }
+  for (const char* name : {"a.ppd", "--checkpoint-action=exec=touch x"}) writeWhole(dir + "/" + name, "x");
   std::string archive = root + "/out $(touch pwned2).tar";
   // Started in the scratch directory, so that any injected command leaves its mark there.
   std::string command = "cd " + shellQuote(root) + "\n" + ppdArchiveScript(dir, archive);
   EXPECT_EQ(runShell(command + " 2>/dev/null"), 0);
   EXPECT_EQ(access((root + "/pwned").c_str(), F_OK), -1);
   EXPECT_EQ(access((root + "/pwned2").c_str(), F_OK), -1);
-  std::string list = root + "/list";
-  runShell("tar tf " + shellQuote(archive) + " | sort > " + shellQuote(list));
-  std::ostringstream names;
-  names << std::ifstream(list).rdbuf();
-  EXPECT_EQ(names.str(), "--checkpoint-action=exec=touch x\na.ppd\n");
-  runShell("rm -rf " + shellQuote(root));
+  runShell("tar tf " + shellQuote(archive) + " | sort > " + shellQuote(root + "/list"));
+  EXPECT_EQ(readWhole(root + "/list"), "--checkpoint-action=exec=touch x\na.ppd\n");
 }
 
 }  // namespace

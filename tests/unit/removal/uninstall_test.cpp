@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+
+#include "../test_support.h"
 
 namespace {
 
@@ -17,17 +18,13 @@ TEST(QueueNames, OnlyPlainNamesFormPathsAndCommands) {
 
 class RemoveTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rmtreeXXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("chmod -R u+rwx " + dir_ + "; rm -rf " + dir_).c_str()); }
   void sh(const std::string& script) { ASSERT_EQ(std::system(("cd " + dir_ + " && " + script).c_str()), 0); }
   bool exists(const std::string& rel) const {
     struct stat info;
     return lstat((dir_ + "/" + rel).c_str(), &info) == 0;
   }
-  std::string dir_;
+  TempDir tmp_;
+  const std::string dir_ = tmp_.root();
 };
 
 TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowedAndAFifoKeepsItsParents) {

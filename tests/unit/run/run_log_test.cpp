@@ -1,38 +1,23 @@
 #include "run/run_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
+#include "../test_support.h"
 #include "run/run_settings.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class RunLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     resetRunSettings();
-    char tmpl[] = "/tmp/runlogXXXXXX";
-    dir_ = mkdtemp(tmpl);
     runSettings().logFileName = dir_ + "/log";
     runSettings().commands.chcon.clear();
   }
-  void TearDown() override {
-    closeLog();
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  std::string dir_;
+  void TearDown() override { closeLog(); }
+  TempDir tmp_;
+  const std::string dir_ = tmp_.root();
 };
 
 TEST_F(RunLogTest, LinesGetExactlyOneNewlineAndTheLogIsCurrent) {
@@ -42,9 +27,9 @@ TEST_F(RunLogTest, LinesGetExactlyOneNewlineAndTheLogIsCurrent) {
   logIfAny(formatText("%s\n", messageText(211)));
   logIfAny("");  // an empty text gives no line
   std::string expected = std::string("abc\nabc\n") + messageText(211) + "\n";
-  EXPECT_EQ(slurp(dir_ + "/log"), expected);  // flushed line by line
+  EXPECT_EQ(readWhole(dir_ + "/log"), expected);  // flushed line by line
   closeLog();
-  std::string closed = slurp(dir_ + "/log");
+  std::string closed = readWhole(dir_ + "/log");
   ASSERT_GT(closed.size(), expected.size());
   EXPECT_EQ(closed.rfind("Finalizando la instalaci\xF3n de Mivo 4.0-10: ", expected.size()), expected.size());
   EXPECT_EQ(closed.back(), '\n');
@@ -58,7 +43,7 @@ TEST_F(RunLogTest, NonRootLogNameCarriesTheUidAndASecondRunTruncates) {
   runSettings().logFileName = dir_ + "/log";
   ASSERT_EQ(openLog(1000), 1);
   logMessage("second");
-  EXPECT_EQ(slurp(dir_ + "/log_1000"), "second\n");
+  EXPECT_EQ(readWhole(dir_ + "/log_1000"), "second\n");
 }
 
 TEST_F(RunLogTest, ChconHeaderBlockRecordsTheCommandAndItsStatus) {
@@ -68,15 +53,15 @@ TEST_F(RunLogTest, ChconHeaderBlockRecordsTheCommandAndItsStatus) {
   std::string expected = "Preparaci\xF3n de archivo de registro:\n"
                          "Commando: \"/bin/false -u system_u " + dir_ + "/log 2>/dev/null\" regres\xF3 con: 256.\n"
                          "=======================================\nx\n";
-  EXPECT_EQ(slurp(dir_ + "/log"), expected);
+  EXPECT_EQ(readWhole(dir_ + "/log"), expected);
 }
 
 TEST_F(RunLogTest, APlantedLinkIsNotFollowed) {
   std::string victim = dir_ + "/victim";
-  std::ofstream(victim) << "keep";
+  writeWhole(victim, "keep");
   ASSERT_EQ(symlink(victim.c_str(), (dir_ + "/log").c_str()), 0);
   EXPECT_EQ(openLog(0), 0);
-  EXPECT_EQ(slurp(victim), "keep");
+  EXPECT_EQ(readWhole(victim), "keep");
 }
 
 TEST(MessageCatalogue, TextsAreLatin1BytesAndUnknownNumbersAreEmpty) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <unistd.h>
+
 #include <vector>
+
+#include "../test_support.h"
 
 namespace {
 
@@ -14,19 +16,15 @@ TEST(Shell, OrdinaryArgumentsStayAsTheyAre) {
 }
 
 TEST(Shell, HostileArgumentsReachTheCommandAsOneWord) {
-  char tmpl[] = "/tmp/shellXXXXXX";
-  std::string dir = mkdtemp(tmpl);
+  TempDir tmp;
+  const std::string& dir = tmp.root();
   for (const std::string& hostile : std::vector<std::string>{"a b", "x;touch " + dir + "/pwned", "$(touch " + dir + "/pwned)",
                               "it's", "`id`", "*", "", "~root", "line\nbreak", "\"q\""}) {
     std::string out = dir + "/out";
-    int status = runShell("printf '%s' " + shellQuote(hostile) + " > " + out);
-    EXPECT_EQ(status, 0);
-    std::ifstream in(out);
-    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(got, hostile);
+    EXPECT_EQ(runShell("printf '%s' " + shellQuote(hostile) + " > " + out), 0);
+    EXPECT_EQ(readWhole(out), hostile);
   }
   EXPECT_NE(access((dir + "/pwned").c_str(), F_OK), 0);
-  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
