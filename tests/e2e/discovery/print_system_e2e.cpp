@@ -6,12 +6,11 @@
 
 namespace {
 
-
 std::string managerLine(const std::string& name) { return latin1("System gerente de impresoras = ") + name; }
 
 class PrintSystemE2E : public ProgramTest {};
 
-TEST_F(PrintSystemE2E, EnvironmentOverridesAndTheListingsTemporaryFiles) {
+TEST_F(PrintSystemE2E, EnvironmentOverridesTheListingsTemporaryFilesAndARunningLpd) {
   host->write("/etc/victim", "precious\n");
   // exec keeps the shell's pid, so the links stand at the program's own temporary names.
   auto listed = host->sh("echo $$; ln -s /etc/victim /tmp/ZEBLPD$$; ln -s /etc/victim /tmp/ZEBLPRNG$$; exec " +
@@ -34,9 +33,8 @@ TEST_F(PrintSystemE2E, EnvironmentOverridesAndTheListingsTemporaryFiles) {
     EXPECT_EQ(r.err.find("STRING=("), std::string::npos) << name;  // no process listing at all
     EXPECT_TRUE(linesInOrder(host->read(kLog), {managerLine(name)})) << name;
   }
-}
 
-TEST_F(PrintSystemE2E, RunningLpdIsLprngOnlyWhenItSaysSo) {
+  // Without an override, a running lpd is LPRng only when it says so.
   host->write("/usr/sbin/lpd",
              "#!/bin/sh\n[ \"$1\" = -V ] || { sleep 300; exit 0; }\n[ -e /etc/lprng ] && echo 'lpd (LPRng) 3.8.C' >&2\nexit 0\n",
              0755);

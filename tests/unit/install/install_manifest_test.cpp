@@ -32,18 +32,6 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
   for (const auto& c : cases) EXPECT_EQ(parseManifestLine(c.line), c.expected) << c.name;
 }
 
-TEST(ManifestPieces, PiecesOf255BytesCutAtNul) {
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {std::string(300, 'a') + "\nx y\n", {std::string(255, 'a'), std::string(45, 'a') + "\n", "x y\n"}},
-      {std::string("ab\0cd\nef\n", 9), {"ab", "ef\n"}},  // the NUL cuts the piece, not the line
-  };
-  for (const auto& [text, expected] : cases) {
-    std::vector<std::string> pieces;
-    for (std::string_view piece : linePieces(text)) pieces.emplace_back(piece);
-    EXPECT_EQ(pieces, expected);
-  }
-}
-
 TEST(Manifest, ItemsEndMarkersAndDroppedLines) {
   const std::string fits(kSourceNameMax, 's'), tooLong(kSourceNameMax + 1, 't');
   std::string many = "# header\n";
@@ -59,7 +47,9 @@ TEST(Manifest, ItemsEndMarkersAndDroppedLines) {
   } cases[] = {
       {"a1 . \n@@NULL\nb1 .\n", {"a1"}, {}}, {"a1 .\n# end here @@NULL\nb1 .\n", {"a1"}, {}},
       {"@@NULL\na1 .\n", {}, {}}, {"a1 .\nx@@NULLy ./bin\nb1 .\n", {"a1"}, {}},
-      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}}, {"a1 .\n\n# note\n  indented\nb1 .\n", {"a1", "b1"}, {}},
+      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}},  // a NUL cuts its piece; an empty piece ends
+      {std::string("a1 .\nb1\0x1 .\nc1 .\n", 18), {"a1", "b1", "c1"}, {}},  // the rest of its line too
+      {"a1 .\n\n# note\n  indented\nb1 .\n", {"a1", "b1"}, {}},
       // Each 255-byte piece of a long line is a line of its own: the second
       // starts with a blank, the third is a source too long to be taken.
       {"first ./bin" + std::string(244, ' ') + "  ignored\n" + std::string(255, 'b') + "c ./etc\n",

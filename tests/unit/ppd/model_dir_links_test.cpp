@@ -14,7 +14,6 @@ TEST(ModelDirLinks, WhichEntriesAreRecorded) {
     LinkDecision decision;
   };
   const Case cases[] = {
-      {PPDLOC_CUSTOM | PPDLOC_FOOMATIC, "/m/custom2", "", LinkDecision::Record},
       {PPDLOC_CUSTOM | PPDLOC_FOOMATIC, "/m/foo", "/usr/share/foomatic/db", LinkDecision::Skip},
       {PPDLOC_FOOMATIC | PPDLOC_USR_SHARE, "/m/a", "/usr/share/foomatic/db", LinkDecision::RecordAndStop},
       {PPDLOC_FOOMATIC | PPDLOC_USR_SHARE, "/m/a", "/usr/share/ppd", LinkDecision::Skip},
@@ -35,15 +34,9 @@ TEST(ModelDirLinks, InstallDirectoryChoice) {
     InstallDirAction action;
   };
   const Case cases[] = {
-      {"existing wins, any version", {"/opt/share/ppd/orv", "", model, PPDLOC_USR_SHARE, 2400, {}},
-       "/opt/share/ppd/orv", InstallDirAction::Reuse},
-      {"new, openprinting", {"", "/usr/share/ppd/orv", model, PPDLOC_USR_SHARE | PPDLOC_OPENPRINTING, 1300, {}},
-       "/usr/share/ppd/openprinting/orv", InstallDirAction::Settle},
-      {"new, proposal kept", {"", "/usr/share/foo/orv", model, PPDLOC_USR_SHARE, 2400, {}},
-       "/usr/share/foo/orv", InstallDirAction::Settle},
       {"new, proposal outside /usr/share", {"", "/etc/cups/model/custom/orv", model, PPDLOC_USR_SHARE, 2400, {}},
        "/usr/share/ppd/orv", InstallDirAction::Settle},
-      {"new, neither tree", {"", "", model, 0, 2400, {}}, model + "/orv", InstallDirAction::Settle},
+      {"new from 1300, neither tree", {"", "", model, 0, 1300, {}}, model + "/orv", InstallDirAction::Settle},
       {"old, recorded custom directory",
        {"", "", model, PPDLOC_CUSTOM | PPDLOC_FOOMATIC, 1200, {{model + "/foomatic", "/f"}, {model + "/custom", ""}}},
        model + "/custom/orv", InstallDirAction::Settle},
