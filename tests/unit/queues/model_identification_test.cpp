@@ -14,7 +14,6 @@ TEST(IdentifyModel, ModelValueKindAndId) {
     int kind;  // -1: left as it was
     int id;    // 0: not recognised
   } const cases[] = {
-      {"*ModelName: \"Tamra Cendra 2100 PS\"\n", PDL_POSTSCRIPT, 12},
       {"*ModelName: \"Tamra Cendra 2100 PS\"", PDL_POSTSCRIPT, 12},  // no line end: window ends before the quote
       {"*ModelName:   \"Tamra Cendra 2100 Duo PCL\"\n", PDL_PCL, 9},  // the longer name stands first
       {"*ModelName: \"Tamra Brisk 1500 PXL\"\r\n", PDL_PXL, 40},

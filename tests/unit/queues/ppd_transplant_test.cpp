@@ -93,7 +93,6 @@ TEST(ProcessNewPPD, LogsTheCountAndEveryCarriedDefault) {
 TEST(RaiseConfigVersion, MarkerPiecesAreReplacedOthersCopied) {
   const std::string p255(255, 'p');
   const std::pair<std::string, std::string> cases[] = {
-      {"a\n%%MIVO_VERSION_1.0\nb", "a\n%%MIVO_VERSION_3.0\nb"},
       {"x %%MIVO_VERSION_1.0 y\r\n%%MIVO_VERSION_2.0\n", "%%MIVO_VERSION_3.0\n%%MIVO_VERSION_2.0\n"},
       {p255 + "%%MIVO_VERSION_1.0", p255 + "%%MIVO_VERSION_3.0\n"},
   };

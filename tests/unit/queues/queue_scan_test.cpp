@@ -116,7 +116,6 @@ TEST_F(QueueScan, FindModelPpdTakesTheFirstMatchInListingOrderFromOneReading) {
 TEST(ReadInfoPrinters, ReadsThePrintersBlock) {
   const std::string n90(90, 'n'), begin = "%%ZEBBLOCK_PRINTERS_BEGIN", end = "%%ZEBBLOCK_PRINTERS_END";
   const std::tuple<int, std::string, std::string, int, std::vector<std::string>, int> cases[] = {
-      {2, "mivoInfo4.0", "USRDIR /opt/orv\n" + begin + "\nDefault\n" + end + "\n", 1, {"Default"}, 1},
       {2, "mivoInfo4.0", begin + "  \nOffice  \n\n" + n90 + "\n", 1, {"Office", "", n90.substr(0, 79)}, 3},
       {2, "mivoInfo4.0", begin + "\n" + end + "\n", 1, {"Old"}, 0},  // an empty block keeps the old head
       {1, "mivoInfo2.0", begin + "\nA\nB\n" + end + "\nC\n", 1, {"A", "B"}, 2},
