@@ -68,6 +68,54 @@ TEST_F(PpdPlacementE2E, SummaryBlockOfThreeLayouts) {
   }));
 }
 
+// Each layout on a fresh host: paths hidden ("-path"), files written
+// ("path=line"), links made ("link>target") or directories made, then the
+// product directory found (if any) and the install directory. "LPR" stands
+// for CUPS older than 1300.
+TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
+  const std::string op = "/usr/share/ppd/openprinting", model = "/usr/share/cups/model",
+                    conf = "/etc/cups/printers.conf=# Printer configuration file for CUPS v";
+  const struct {
+    std::vector<std::string> steps;
+    std::string printSystem, existing, installDir;
+  } layouts[] = {
+      {{kFoomatic + "/orv", op + "/orv"}, "CUPS", kFoomatic + "/orv", kFoomatic + "/orv"},
+      {{kFoomatic + "/Tamra", op + "/orv"}, "CUPS", op + "/orv", op + "/orv"},
+      {{"/usr/share/ppd/cups-included/orv"}, "CUPS", "", "/usr/share/ppd/orv"},  // not a distribution tree
+      {{"/usr/share/ppd/cups-included/orv", op}, "CUPS", "/usr/share/ppd/cups-included/orv", "/usr/share/ppd/cups-included/orv"},
+      {{"/usr/share/ppd/cups-included/orv", "/usr/share/ppd/HP", "/usr/share/ppd/Epson"}, "CUPS",
+       "/usr/share/ppd/cups-included/orv", "/usr/share/ppd/cups-included/orv"},
+      {{kFoomatic + "/Tamra"}, "CUPS", "", kFoomatic + "/Tamra/orv"}, {{kFoomatic}, "CUPS", "", kFoomatic + "/orv"},
+      {{"-" + model, "-/usr/share/ppd", "/etc/cups/model/custom/orv", "/opt/share/ppd"}, "CUPS",
+       "/etc/cups/model/custom/orv", "/etc/cups/model/custom/orv"},
+      {{"-/usr/bin/cups-config", conf + "1.3.0", op}, "CUPS", "", op + "/orv"},  // 1300 is new
+      {{"-/usr/bin/cups-config", conf + "1.2.9", op}, "CUPS", "", "/usr/share/ppd/orv"},
+      // Old CUPS: the first recorded model-directory link of the kind the layout has.
+      {{model + "/custom/sub", kFoomatic, model + "/foomatic>/usr/share/foomatic/db"}, "LPR", "", model + "/custom/orv"},
+      {{kFoomatic, model + "/foomatic>/usr/share/foomatic/PPD/orv"}, "LPR", "", "/usr/share/foomatic/PPD/orv"},
+      {{kFoomatic, model + "/foomatic>../foomatic"}, "LPR", "", model + "/foomatic/orv"},
+      {{model + "/ppd>/usr/share/ppd"}, "LPR", "", model + "/orv"},  // recorded, but no row matches
+      {{kFoomatic, model + "/ppd>/usr/share/ppd"}, "LPR", "", "/usr/share/ppd/orv"},  // not recorded
+      {{model + "/a>../../ppd"}, "LPR", "", "/usr/share/ppd/orv"},
+      {{"-/usr/share/ppd", "/opt/share/ppd", model + "/a>/opt/share/ppd/x"}, "LPR", "", model + "/orv"},
+  };
+  for (const auto& layout : layouts) {
+    SandboxHost fresh;
+    installProgramAt(fresh, "/srv/mivo");
+    for (const std::string& step : layout.steps) {
+      size_t arrow = step.find('>'), equals = step.find('=');
+      if (step[0] == '-') fresh.hide(step.substr(1));
+      else if (equals != std::string::npos) fresh.write(step.substr(0, equals), step.substr(equals + 1) + "\n", 0600);
+      else if (arrow != std::string::npos) fresh.symlink(step.substr(arrow + 1), step.substr(0, arrow));
+      else fresh.mkdir(step);
+    }
+    std::string log = runWith(fresh, layout.printSystem), found = "Que se encuentran vigentes Mivo dir PPD: ";
+    EXPECT_TRUE(hasBlock(log, {"Dir de instalación PPD: " + layout.installDir})) << ::testing::PrintToString(layout.steps);
+    EXPECT_TRUE(layout.existing.empty() ? ::testing::AssertionResult(log.find(found) == std::string::npos)
+                                        : hasBlock(log, {found + "\"" + layout.existing + "\"."})) << ::testing::PrintToString(layout.steps);
+  }
+}
+
 TEST_F(PpdPlacementE2E, OldCupsLinksTheModelDirectoryToItsPpdDirectory) {
   host->hide("/usr/bin/cups-config");
   host->write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.2.7\n", 0600);
