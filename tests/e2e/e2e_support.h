@@ -9,13 +9,6 @@
 
 #include "sandbox/sandbox_host.h"
 
-// Skips the test, with the reason, where no sandboxed host can be built.
-#define REQUIRE_SANDBOX()                                            \
-  do {                                                               \
-    std::string why;                                                 \
-    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why; \
-  } while (0)
-
 inline const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
 inline const std::string kProgram = "/srv/mivo/bin/setup";
 
@@ -23,7 +16,8 @@ inline const std::string kProgram = "/srv/mivo/bin/setup";
 class SandboxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_SANDBOX();
+    std::string why;
+    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
     host = std::make_unique<SandboxHost>();
   }
   std::unique_ptr<SandboxHost> host;

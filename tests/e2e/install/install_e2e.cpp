@@ -116,15 +116,9 @@ TEST_F(InstallE2E, InPlaceUpdateCopiesOnlyThePpdItemsAndKeepsTheInformationFile)
   for (const auto& change : host->changed())  // nothing else of the installation is copied again
     EXPECT_TRUE(!change.path.starts_with("/opt/orv/") || change.path == "/opt/orv/etc/UNINSTALLMIVO") << change;
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {
-      latin1("Directorio desde el que se instala: '/opt/orv'."),
-      "Actualizar el modo = 2.",
-      "MIVOINST.CONF = /opt/orv/etc/MIVOINST.CONF.",
-      "cd /opt/orv.",
-      latin1("Omitir creación de fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
-      "Script creado: /opt/orv/etc/UNINSTALLMIVO.",
-      "Copiando fichero ppd/" + ppd + " en " + ppdDir + ". ",
-  }));
+  EXPECT_TRUE(linesInOrder(log, {"Actualizar el modo = 2.",
+                                 latin1("Omitir creación de fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
+                                 "Copiando fichero ppd/" + ppd + " en " + ppdDir + ". "}));
   EXPECT_EQ(log.find("setup siguiente rpm a"), std::string::npos);
 }
 

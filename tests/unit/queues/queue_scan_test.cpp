@@ -138,26 +138,17 @@ TEST(ReadInfoPrinters, ReadsThePrintersBlock) {
   }
 }
 
-using Captured = std::vector<std::pair<std::string, std::string>>;
-Captured pairsOf(const OptionList& list) {
-  Captured pairs;
-  for (const OptionRecord& record : list.records) pairs.emplace_back(record.keyword, record.value);
-  return pairs;
-}
-
-TEST(CaptureOptions, DefaultsInGroupOrderAndOnlyTheOfferedOnesCarried) {
+// Which defaults reach the queue shows in the end-to-end update; here, the counts and the edge cases.
+TEST(CaptureOptions, OnlyTheOfferedDefaultsAreCarried) {
   QueueTestTree tree;
   OptionList list;
   unsigned count = 99;
   EXPECT_EQ(captureOptions(kOldPs, list, count), 7);
   EXPECT_EQ(count, 7u);
-  EXPECT_EQ(pairsOf(list), (Captured{{"PageSize", "A4"}, {"PageRegion", "A4"}, {"InputSlot", "Tray1"},
-                                     {"MediaType", "Plain"}, {"Resolution", "300dpi"},
-                                     {"TamraTonerSave", "True"}, {"JCLDensity", "Light"}}));
-  // The new PPD offers A4, Tray1, Plain, True and Light, but not 300dpi.
-  EXPECT_EQ(pairsOf(keepOfferedDefaults(kNewPs, list)).size(), 6u);
+  // The new PPD offers every old default but 300dpi; an unreadable one keeps them all.
+  EXPECT_EQ(keepOfferedDefaults(kNewPs, list).records.size(), 6u);
   EXPECT_EQ(tree.log(), "Default Resolution/300dpi is not offered by the new PPD; its own default stays.\n");
-  EXPECT_EQ(pairsOf(keepOfferedDefaults(tree.root() + "/unreadable.ppd", list)), pairsOf(list));
+  EXPECT_EQ(keepOfferedDefaults(tree.root() + "/unreadable.ppd", list).records.size(), 7u);
   freeOptionList(&list);
   count = 99;
   EXPECT_EQ(captureOptions(tree.root() + "/missing.ppd", list, count), 0);

@@ -3,19 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "../test_support.h"
 
 namespace {
 
-struct Row {
-  const char* line;
-  int yesNo;
-  int yesNoAll;
-};
-
 // Each answer line as the two kinds of question understand it.
-const Row kAnswers[] = {
+const std::tuple<const char*, int, int> kAnswers[] = {
     {"S\xED", 1, 1}, {"sI", 1, 1},                // accented yes by its first letter; "si" in any case
     {"desinstalar", 1, 1}, {"jamais", 1, 1},       // yes words are found inside longer words
     {"nosi", 1, 1},                                // yes is tested before no
@@ -28,9 +23,9 @@ const Row kAnswers[] = {
 };
 
 TEST(ConsoleQuestions, ClassifiersFollowTheWordAndLetterRules) {
-  for (const Row& row : kAnswers) {
-    EXPECT_EQ(classifyYesNo(row.line), row.yesNo) << "line '" << row.line << "'";
-    EXPECT_EQ(classifyYesNoAll(row.line), row.yesNoAll) << "line '" << row.line << "'";
+  for (const auto& [line, yesNo, yesNoAll] : kAnswers) {
+    EXPECT_EQ(classifyYesNo(line), yesNo) << "line '" << line << "'";
+    EXPECT_EQ(classifyYesNoAll(line), yesNoAll) << "line '" << line << "'";
   }
 }
 

@@ -10,27 +10,15 @@
 
 namespace {
 
-// argv as getopt wants it: writable strings and a terminating null.
-class Argv {
- public:
-  Argv(std::initializer_list<const char*> words) {
-    for (const char* w : words) storage_.emplace_back(w);
-    for (std::string& w : storage_) pointers_.push_back(w.data());
-    pointers_.push_back(nullptr);
-  }
-  int argc() const { return static_cast<int>(storage_.size()); }
-  char** argv() { return pointers_.data(); }
-
- private:
-  std::vector<std::string> storage_;
-  std::vector<char*> pointers_;
-};
-
 TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   resetRunSettings();
-  Argv args{"setup", "-d", "-f0", "-S", "abc", "-q", "-5", "-u", "/srv/x/", "-i", "OTHER.CONF",
-            "-D3", "-m", "7", "-w", "/x", "extra", "-Z", "2junk"};
-  firstOptionPass(args.argc(), args.argv());
+  std::vector<std::string> words{"setup", "-d", "-f0", "-S", "abc", "-q", "-5", "-u", "/srv/x/", "-i", "OTHER.CONF",
+                                 "-D3", "-m", "7", "-w", "/x", "extra", "-Z", "2junk"};
+  std::vector<char*> argv;  // as getopt wants it: writable strings and a terminating null
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  firstOptionPass(argc, argv.data());
   RunSettings& s = runSettings();
   EXPECT_EQ(s.uninstallRequested, 1);
   EXPECT_EQ(s.allowAnyDir, 0);
@@ -38,7 +26,7 @@ TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   EXPECT_EQ(s.installDir, "/opt/orv");  // second-pass options untouched
   EXPECT_EQ(s.queryMode, 0);
 
-  secondOptionPass(args.argc(), args.argv());  // reads nothing unless the parser was reset
+  secondOptionPass(argc, argv.data());  // reads nothing unless the parser was reset
   EXPECT_EQ(s.queryMode, 0);  // negative stored as 0
   EXPECT_EQ(s.installDir, "/srv/x/");
   EXPECT_EQ(s.manifestName, "OTHER.CONF");
