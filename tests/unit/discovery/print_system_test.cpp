@@ -16,7 +16,6 @@ TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
     std::optional<std::string> prefix;
   };
   const Case cases[] = {
-      {"root  412  1  0 10:02 ?  00:00:00 /usr/sbin/cupsd -l\n", "/usr"},
       {"root  412  1  0 10:02 ?  00:00:00 /usr/local/sbin/cupsd -C /etc/cups/cupsd.conf\r\n", "/usr/local"},
       {"root  412  1  0 10:02 ?  00:00:00 /sbin/cupsd\n", ""},
       {"root  412  1  0 10:02 ?  00:00:00 /opt/cups/bin/cupsd\n", "/opt/cups"},

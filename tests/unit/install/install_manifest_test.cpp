@@ -16,7 +16,6 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
       {"blanks", "bin/setup ./bin 00755\n", setup}, {"tabs and CR LF", "bin/setup\t./bin\t00755\r\n", setup},
       {"high bytes separate", "bin/setup\xA0./bin\xFF" "00755\n", setup},
       {"trailing blanks", "bin/setup ./bin 00755   \n", setup}, {"no line feed", "bin/setup ./bin 00755", setup},
-      {"mode 644", "etc/mivo4.0.png ./etc 00644\n", InstallItem{"etc/mivo4.0.png", "./etc", 0644}},
       {"one leading zero is no mode", "nc ./bin 0755\n", InstallItem{"nc", "./bin", 0}},
       {"double zero is the default", "a.ppd ? 00\n", InstallItem{"a.ppd", "?", 0755}},
       {"triple zero is the default", "a.ppd ? 000\n", InstallItem{"a.ppd", "?", 0755}},
