@@ -1,5 +1,6 @@
 // PPD directory discovery and the model-directory links, on hosts laid out
 // for each case.
+#include <algorithm>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -70,8 +71,9 @@ TEST_F(PpdPlacementE2E, SummaryBlockOfThreeLayouts) {
 
 // Each layout on a fresh host: paths hidden ("-path"), files written
 // ("path=line"), links made ("link>target") or directories made, then the
-// product directory found (if any), the install directory and what follows
-// it in the log. "LPR" stands for CUPS older than 1300.
+// product directory found (if any), the install directory, what follows it in
+// the log and how many model-directory links were recorded (-1: any). "LPR"
+// stands for CUPS older than 1300.
 TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
   const std::string op = "/usr/share/ppd/openprinting", model = "/usr/share/cups/model",
                     conf = "/etc/cups/printers.conf=# Printer configuration file for CUPS v";
@@ -79,6 +81,7 @@ TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
     std::vector<std::string> steps;
     std::string printSystem, existing, installDir;
     std::vector<std::string> then = {};
+    int links = -1;
   } layouts[] = {
       {{kFoomatic + "/orv", op + "/orv"}, "CUPS", kFoomatic + "/orv", kFoomatic + "/orv"},
       {{kFoomatic + "/Tamra", op + "/orv"}, "CUPS", op + "/orv", op + "/orv"},
@@ -92,10 +95,12 @@ TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
       {{"-/usr/bin/cups-config", conf + "1.3.0", op}, "CUPS", "", op + "/orv"},  // 1300 is new
       {{"-/usr/bin/cups-config", conf + "1.2.9", op}, "CUPS", "", "/usr/share/ppd/orv"},
       // Old CUPS: the first recorded model-directory link of the kind the layout has.
-      {{model + "/custom/sub", kFoomatic, model + "/foomatic>/usr/share/foomatic/db"}, "LPR", "", model + "/custom/orv"},
+      {{model + "/custom/sub", kFoomatic, model + "/foomatic>/usr/share/foomatic/db"}, "LPR", "", model + "/custom/orv",
+       {}, 1},  // only the custom entry is recorded
       {{kFoomatic, model + "/foomatic>/usr/share/foomatic/PPD/orv"}, "LPR", "", "/usr/share/foomatic/PPD/orv"},
       {{kFoomatic, model + "/foomatic>../foomatic"}, "LPR", "", model + "/foomatic/orv"},
-      {{model + "/ppd>/usr/share/ppd"}, "LPR", "", model + "/orv"},  // recorded, but no row matches
+      // Recorded (the first only), but no row matches.
+      {{model + "/ppd>/usr/share/ppd", model + "/ppd2>/usr/share/ppd/x"}, "LPR", "", model + "/orv", {}, 1},
       {{kFoomatic, model + "/ppd>/usr/share/ppd"}, "LPR", "", "/usr/share/ppd/orv"},  // not recorded
       {{model + "/a>../../ppd"}, "LPR", "", "/usr/share/ppd/orv"},
       {{"-/usr/share/ppd", "/opt/share/ppd", model + "/a>/opt/share/ppd/x"}, "LPR", "", model + "/orv"},
@@ -119,6 +124,9 @@ TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
     EXPECT_TRUE(hasBlock(log, block)) << ::testing::PrintToString(layout.steps);
     EXPECT_TRUE(layout.existing.empty() ? ::testing::AssertionResult(log.find(found) == std::string::npos)
                                         : hasBlock(log, {found + "\"" + layout.existing + "\"."})) << ::testing::PrintToString(layout.steps);
+    std::vector<std::string> lines = linesOf(log);
+    long links = std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with(latin1("Vínculo ")); });
+    EXPECT_TRUE(layout.links < 0 || links == layout.links) << links << " links " << ::testing::PrintToString(layout.steps);
   }
 }
 
