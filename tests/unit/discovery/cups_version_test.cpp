@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(CupsVersion, NormalisationGivesFourDigitsAndLeavesZeroAlone) {
@@ -23,21 +25,17 @@ TEST(CupsVersion, ServerHeaderLines) {
 }
 
 TEST(CupsVersion, LocalSourceLines) {
-  struct Case {
-    std::optional<std::string_view> (*rule)(std::string_view);
-    const char* line;
-    long value;  // -1: the line does not tell the version
-  };
-  const Case cases[] = {
+  using Rule = std::optional<std::string_view> (*)(std::string_view);
+  const std::tuple<Rule, const char*, long> cases[] = {  // the value -1: the line does not tell the version
       {printersConfDigits, "# Printer configuration file for CUPS\n", -1},
       {printersConfDigits, "# Written v2 by Printer configuration\n", -1},  // " v" must follow the phrase
       {indexTitleDigits, "<title>Home - CUPS 1.2.3</title>\n", -1},
       {testPageTextDigits, "This page was PRODUCED BY cups \tV 2.0.1-x\n", 201},
       {testPageTextDigits, "produced by CUPS v\n", 0}, {testPageTextDigits, "produced by something else\n", -1},
   };
-  for (const Case& c : cases) {
-    std::optional<std::string_view> digits = c.rule(c.line);
-    EXPECT_EQ(digits ? digitTextValue(*digits) : -1, c.value) << c.line;
+  for (const auto& [rule, line, value] : cases) {
+    std::optional<std::string_view> digits = rule(line);
+    EXPECT_EQ(digits ? digitTextValue(*digits) : -1, value) << line;
   }
 }
 

@@ -11,11 +11,7 @@ namespace {
 FilePtr textFile(std::string& text) { return FilePtr(fmemopen(text.data(), text.size(), "r")); }
 
 TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
-  struct Case {
-    const char* line;
-    std::optional<std::string> prefix;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"root  412  1  0 10:02 ?  00:00:00 /usr/local/sbin/cupsd -C /etc/cups/cupsd.conf\r\n", "/usr/local"},
       {"root  412  1  0 10:02 ?  00:00:00 /sbin/cupsd\n", ""},
       {"root  412  1  0 10:02 ?  00:00:00 /opt/cups/bin/cupsd\n", "/opt/cups"},
@@ -23,7 +19,7 @@ TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
       {"root  412  1  0 10:02 ?  00:00:00 /opt/cupsd-wrapper\n", std::nullopt},  // no bin/ or sbin/
       {"/usr/sbin/cupsd", "/usr"},                                                // no blank before the word
   };
-  for (const Case& c : cases) EXPECT_EQ(cupsdPrefix(wordOnwards(c.line, "cupsd")), c.prefix) << c.line;
+  for (const auto& [line, prefix] : cases) EXPECT_EQ(cupsdPrefix(wordOnwards(line, "cupsd")), prefix) << line;
   EXPECT_EQ(cupsdPrefix(" /usr/sbin/cupsd"), "/usr");  // one leading blank is skipped
   EXPECT_EQ(cupsdPrefix(""), std::nullopt);
 }
