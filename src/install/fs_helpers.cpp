@@ -58,11 +58,6 @@ bool readLinePiece(FILE* file, std::string& line) {
   return !line.empty();
 }
 
-void FdHolder::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 FilePtr createExclusiveFile(const std::string& path) {
   ::unlink(path.c_str());
   FdHolder fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));

@@ -5,8 +5,9 @@
 #include <sys/types.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
+
+#include "run/file_handles.h"
 
 // 1 created now, 0 exists as a directory, -1 otherwise (see create flag).
 // A created directory gets the mode without group and other write bits.
@@ -21,11 +22,6 @@ void flattenLine(std::string& text);
 // 1 when the path exists (links followed).
 bool pathExists(const std::string& path);
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 // The host's text files are read in lines of at most this many bytes; a
 // longer line comes in several pieces.
 constexpr size_t kLinePieceMax = 255;
@@ -34,25 +30,6 @@ FilePtr openForReading(const std::string& path);
 // The next line, with its line feed, or its next piece of kLinePieceMax
 // bytes; false at the end of the file.
 bool readLinePiece(FILE* file, std::string& line);
-
-// An owned file descriptor, closed on destruction.
-class FdHolder {
- public:
-  explicit FdHolder(int fd = -1) : fd_(fd) {}
-  ~FdHolder() { reset(); }
-  FdHolder(const FdHolder&) = delete;
-  FdHolder& operator=(const FdHolder&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_;
-};
 
 // Creates a new empty file of mode 0600 at a fixed, guessable path: whatever
 // stands there is removed first (a link is removed, never followed), and the

@@ -18,11 +18,6 @@ namespace {
 
 std::vector<ModelLink> gModelLinks;
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 std::string linkTarget(const std::string& path) {

@@ -11,11 +11,6 @@
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
 constexpr size_t kCopyChunk = 40960;
 
 bool isDirectory(const char* path) {

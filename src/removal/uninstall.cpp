@@ -12,33 +12,11 @@
 #include <utility>
 
 #include "run/run_log.h"
+#include "run/file_handles.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
 
 namespace {
-
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  bool valid() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 bool isDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -78,9 +56,9 @@ bool emptyDirectory(DIR* dir) {
 
 // O_NOFOLLOW: a directory swapped for a link while we walk is never entered.
 int removeDirectoryAt(int parentFd, const char* name) {
-  UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return -1;
-  DirHandle dir(::fdopendir(fd.get()));
+  FdHolder fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return -1;
+  DirPtr dir(::fdopendir(fd.get()));
   if (!dir) return -1;
   fd.release();  // the listing owns it now
   if (!emptyDirectory(dir.get())) return -1;

@@ -8,15 +8,13 @@
 #include <ctime>
 #include <memory>
 
+#include "run/file_handles.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-std::unique_ptr<FILE, FileCloser> gLog;
+FilePtr gLog;
 
 std::string vformat(const char* format, va_list args) {
   va_list copy;
