@@ -9,14 +9,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "ppd/ppd_directories.h"
+
 namespace {
 
 constexpr size_t kCopyChunk = 40960;
-
-bool isDirectory(const char* path) {
-  struct stat info {};
-  return path && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 }  // namespace
 
@@ -46,7 +43,7 @@ FilePtr openRegularFile(const std::string& path) {
 
 std::string temporaryDirectory() {
   const char* fromEnvironment = std::getenv("TMPDIR");
-  if (isDirectory(fromEnvironment)) return fromEnvironment;
+  if (fromEnvironment && isDirectory(fromEnvironment)) return fromEnvironment;
   return "/tmp";
 }
 
