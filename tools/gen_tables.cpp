@@ -1,12 +1,12 @@
 // Turns the plain-text tables of data/ into C++ source.
 //
-//   gen_tables messages data/messages.tsv out.cpp   -> the message catalogue
-//   gen_tables models   data/models.tsv   out.cpp   -> the model table
+//   gen_tables messages data/messages.tsv out.cpp out.h -> the message catalogue and its names
+//   gen_tables models   data/models.tsv   out.cpp        -> the model table
 //
-// Input rows are "first<TAB>second", UTF-8; '#' lines and blank lines are
+// Input rows are tab-separated columns, UTF-8; '#' lines and blank lines are
 // skipped. Texts are emitted as ISO-8859-1 bytes. The build fails on a
-// duplicate number, a wrong column count, a bad number or a character that
-// ISO-8859-1 cannot hold.
+// duplicate number or name, a wrong column count, a bad number, a conversion
+// the messages may not use, or a character that ISO-8859-1 cannot hold.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -20,8 +20,7 @@ namespace {
 
 struct Row {
   int line;
-  std::string first;
-  std::string second;
+  std::vector<std::string> columns;
 };
 
 [[noreturn]] void fail(const std::string& file, int line, const std::string& why) {
@@ -29,17 +28,19 @@ struct Row {
   std::exit(1);
 }
 
-std::vector<Row> readRows(const std::string& file) {
+std::vector<Row> readRows(const std::string& file, size_t columns) {
   std::ifstream in(file);
   if (!in) fail(file, 0, "cannot open");
   std::vector<Row> rows;
   std::string text;
   for (int line = 1; std::getline(in, text); ++line) {
     if (text.empty() || text[0] == '#') continue;
-    auto tab = text.find('\t');
-    if (tab == std::string::npos || text.find('\t', tab + 1) != std::string::npos)
-      fail(file, line, "expected exactly two tab-separated columns");
-    rows.push_back({line, text.substr(0, tab), text.substr(tab + 1)});
+    Row row{line, {}};
+    std::istringstream fields(text);
+    for (std::string field; std::getline(fields, field, '\t');) row.columns.push_back(field);
+    if (row.columns.size() != columns)
+      fail(file, line, "expected exactly " + std::to_string(columns) + " tab-separated columns");
+    rows.push_back(std::move(row));
   }
   return rows;
 }
@@ -106,28 +107,80 @@ std::string literal(const std::string& bytes) {
   return out.str();
 }
 
-void writeMessages(const std::string& file, std::ostream& out) {
-  std::map<int, std::string> texts;
-  for (const Row& row : readRows(file)) {
-    int number = parseNumber(file, row.line, row.first);
-    if (!texts.emplace(number, toLatin1(file, row.line, unescape(file, row.line, row.second))).second)
-      fail(file, row.line, "duplicate message number " + row.first);
+// The argument kinds that a message text asks for, in order: Text for %s,
+// Int for %d, Octal for %o. Any other conversion fails the build.
+std::vector<std::string> argumentKinds(const std::string& file, int line, const std::string& text) {
+  std::vector<std::string> kinds;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    if (++i == text.size()) fail(file, line, "a lone % at the end");
+    switch (text[i]) {
+      case '%': break;
+      case 's': kinds.push_back("Text"); break;
+      case 'd': kinds.push_back("Int"); break;
+      case 'o': kinds.push_back("Octal"); break;
+      default: fail(file, line, std::string("conversion %") + text[i] + " is not one the messages may use");
+    }
   }
+  return kinds;
+}
+
+struct MessageRow {
+  std::string name;
+  std::string text;
+  std::vector<std::string> kinds;
+};
+
+std::map<int, MessageRow> readMessages(const std::string& file) {
+  std::map<int, MessageRow> messages;
+  std::set<std::string> names;
+  for (const Row& row : readRows(file, 3)) {
+    int number = parseNumber(file, row.line, row.columns[0]);
+    const std::string& name = row.columns[1];
+    if (name.size() < 2 || name[0] != 'k' || !names.insert(name).second)
+      fail(file, row.line, "message name missing, not kName or used twice: '" + name + "'");
+    std::string text = toLatin1(file, row.line, unescape(file, row.line, row.columns[2]));
+    std::vector<std::string> kinds = argumentKinds(file, row.line, text);
+    if (!messages.emplace(number, MessageRow{name, text, kinds}).second)
+      fail(file, row.line, "duplicate message number " + row.columns[0]);
+  }
+  return messages;
+}
+
+void writeMessages(const std::map<int, MessageRow>& messages, std::ostream& out) {
   out << "// Generated from data/messages.tsv; edit that file instead.\n"
       << "#include \"run/message_catalogue.h\"\n\n"
       << "const MessageEntry kMessageEntries[] = {\n";
-  for (const auto& [number, text] : texts) out << "    {" << number << ", " << literal(text) << "},\n";
-  out << "};\nconst int kMessageEntryCount = " << texts.size() << ";\n";
+  for (const auto& [number, row] : messages) out << "    {" << number << ", " << literal(row.text) << "},\n";
+  out << "};\nconst int kMessageEntryCount = " << messages.size() << ";\n";
+}
+
+void writeMessageNames(const std::map<int, MessageRow>& messages, std::ostream& out) {
+  out << "// Generated from data/messages.tsv; edit that file instead.\n"
+      << "#pragma once\n\n"
+      << "namespace msg {\n";
+  for (const auto& [number, row] : messages) {
+    out << "inline constexpr Message<";
+    for (size_t i = 0; i < row.kinds.size(); ++i) out << (i ? ", " : "") << "arg::" << row.kinds[i];
+    out << "> " << row.name << "{" << number << "};\n";
+  }
+  out << "}  // namespace msg\n";
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return static_cast<bool>(out);
 }
 
 void writeModels(const std::string& file, std::ostream& out) {
-  std::vector<Row> rows = readRows(file);
+  std::vector<Row> rows = readRows(file, 2);
   out << "// Generated from data/models.tsv; edit that file instead.\n"
       << "#include \"queues/model_table.h\"\n\n"
       << "const ModelEntry kModelTable[] = {\n";
   for (const Row& row : rows) {
-    int id = parseNumber(file, row.line, row.second);
-    out << "    {" << literal(toLatin1(file, row.line, row.first)) << ", " << id << "},\n";
+    int id = parseNumber(file, row.line, row.columns[1]);
+    out << "    {" << literal(toLatin1(file, row.line, row.columns[0])) << ", " << id << "},\n";
   }
   out << "};\nconst int kModelTableSize = " << rows.size() << ";\n";
 }
@@ -135,21 +188,19 @@ void writeModels(const std::string& file, std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "usage: gen_tables messages|models INPUT OUTPUT\n";
-    return 2;
+  std::string kind = argc > 1 ? argv[1] : "";
+  if (kind == "messages" && argc == 5) {
+    std::map<int, MessageRow> messages = readMessages(argv[2]);
+    std::ostringstream table, names;
+    writeMessages(messages, table);
+    writeMessageNames(messages, names);
+    return writeFile(argv[3], table.str()) && writeFile(argv[4], names.str()) ? 0 : 1;
   }
-  std::string kind = argv[1];
-  std::ostringstream text;
-  if (kind == "messages") {
-    writeMessages(argv[2], text);
-  } else if (kind == "models") {
-    writeModels(argv[2], text);
-  } else {
-    std::cerr << "unknown table kind " << kind << "\n";
-    return 2;
+  if (kind == "models" && argc == 4) {
+    std::ostringstream table;
+    writeModels(argv[2], table);
+    return writeFile(argv[3], table.str()) ? 0 : 1;
   }
-  std::ofstream out(argv[3], std::ios::binary);
-  out << text.str();
-  return out ? 0 : 1;
+  std::cerr << "usage: gen_tables messages INPUT OUTPUT.cpp OUTPUT.h | gen_tables models INPUT OUTPUT.cpp\n";
+  return 2;
 }

@@ -212,7 +212,7 @@ int probeCupsLocalVersion() {
   if (auto v = versionFromFile(psPage, testPagePsDigits, "//")) return *v;
   std::string textPage = firstExisting("/usr/share/cups/data/testprint", "/etc/cups/data/testprint");
   if (auto v = versionFromFile(textPage, testPageTextDigits, "//")) return *v;
-  return logLocalVersion(kFallbackVersion, "//", formatMessage(55));
+  return logLocalVersion(kFallbackVersion, "//", formatMessage(msg::kVersionNotFound));
 }
 
 std::optional<std::string> queryCupsDir(std::string_view key) {

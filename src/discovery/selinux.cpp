@@ -22,7 +22,7 @@ int installSelinuxModule() {
   const std::optional<std::string>& semodule = semodulePath();
   if (!semodule) return 0;
   if (!pathExists(kPolicyModule)) {
-    writeStderr(messageText(29));
+    writeStderr(messageText(msg::kNoPolicyModule));
     return 0;
   }
   return runShell(formatText("%s -i %s", shellQuote(*semodule).c_str(), kPolicyModule));
@@ -34,6 +34,6 @@ int runChcon(const std::string& path, const std::string& arguments) {
   std::string command = formatText("%s %s %s 2>/dev/null", shellQuote(chcon).c_str(), arguments.c_str(),
                                     shellQuote(path).c_str());
   int status = runShell(command);
-  logMsg(21, command, status);
+  logMsg(msg::kChconResult, command, status);
   return status;
 }

@@ -16,11 +16,11 @@ int ensureDirectory(const std::string& path, int create, mode_t requested) {
   // could swap the programs that root runs from it.
   const mode_t mode = requested & ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
   if (create == 0 || ::mkdir(path.c_str(), mode) != 0) return -1;
-  logMsg(191, path);
+  logMsg(msg::kDirCreated, path);
   if (::chmod(path.c_str(), mode) == 0) {
-    logMsg(181, path, static_cast<unsigned>(mode));
+    logMsg(msg::kModeSet, path, static_cast<unsigned>(mode));
   } else {
-    logMsg(23, path, static_cast<unsigned>(mode));
+    logMsg(msg::kChmodFailed, path, static_cast<unsigned>(mode));
   }
   return 1;
 }
@@ -37,7 +37,7 @@ int symlinkIfAbsent(const std::string& target, const std::string& link) {
     return -1;
   }
   if (!pathExists(link)) return ::symlink(target.c_str(), link.c_str());
-  logMsg(56, link);
+  logMsg(msg::kLinkPathExists, link);
   return -1;
 }
 

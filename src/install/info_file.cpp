@@ -92,7 +92,7 @@ int writeInfoFile() {
   const RunSettings& s = runSettings();
   std::string path = infoPath(s.installDir, kCurrentInfoName);
   if (!writeGeneratedFile(path, infoFileText(s.installDir))) {
-    logMsg(210, path);
+    logMsg(msg::kCannotOpenFile, path);
     return 0;
   }
   setGeneratedFileAccess(path, 0755, s.uid, s.gid);
@@ -105,14 +105,14 @@ int migrateInfoFile() {
   std::string currentPath = infoPath(s.installDir, kCurrentInfoName);
   std::optional<std::string> olderText = readWholeFile(olderPath);
   if (!olderText) {
-    logMsg(210, olderPath);
+    logMsg(msg::kCannotOpenFile, olderPath);
     return writeInfoFile();
   }
   if (!writeGeneratedFile(currentPath, migratedInfoText(*olderText))) {
-    logMsg(210, currentPath);
+    logMsg(msg::kCannotOpenFile, currentPath);
     return writeInfoFile();
   }
-  logMsg(24);
+  logMsg(msg::kInfoFileMigrated);
   return 1;
 }
 

@@ -47,7 +47,7 @@ void enterSourceDir(const std::string& sourceDir) {
   if (::chdir(sourceDir.c_str()) == 0) {
     logMessage(formatText("cd %s.\n", sourceDir.c_str()));
   } else {
-    logMsg(81, sourceDir);
+    logMsg(msg::kCannotEnterDir, sourceDir);
   }
 }
 
@@ -55,23 +55,23 @@ void preparePpdInstallDir() {
   RunSettings& s = runSettings();
   const std::string& dir = s.ppdInstallDir;
   if (dir.empty() || isDirectory(dir)) {
-    logMsg(135, dir);
+    logMsg(msg::kPpdInstallDir, dir);
     return;
   }
   if (::mkdir(dir.c_str(), 0777) == 0) {
     if (::chmod(dir.c_str(), 0755) == 0) {
-      logMsg(181, dir, 0755);
+      logMsg(msg::kModeSet, dir, 0755);
     } else {
-      logMsg(75, dir);
+      logMsg(msg::kCannotChmodDir, dir);
     }
     return;
   }
-  logMsg(77, dir);
-  logMsg(76, s.cupsModelDir);
+  logMsg(msg::kCannotCreateDir, dir);
+  logMsg(msg::kFallingBackToModelDir, s.cupsModelDir);
   s.ppdInstallDir = s.cupsModelDir + "/orv";
   if (ensureDirectory(s.ppdInstallDir, 0, 0755) == -1 &&
       ensureDirectory(s.ppdInstallDir, 1, 0766) == -1) {
-    logMsg(148, s.ppdInstallDir);
+    logMsg(msg::kInstallDirMissing, s.ppdInstallDir);
   }
 }
 
@@ -85,7 +85,7 @@ void requireInstallDir() {
     result = ensureDirectory(s.installDir, 1, 0777);
   }
   if (result != -1) return;
-  logMsg(148, s.installDir);
+  logMsg(msg::kInstallDirMissing, s.installDir);
   endInstallRun();
 }
 
@@ -93,14 +93,14 @@ void settleInformationFile() {
   const RunSettings& s = runSettings();
   switch (s.updateKind) {
     case kNewInstall:
-      if (writeInfoFile() == 1) logFlattened(formatMessage(186, s.installDir));
+      if (writeInfoFile() == 1) logFlattened(formatMessage(msg::kCreatingInfoFile, s.installDir));
       break;
     case kUpdateFromOlder:
-      logFlattened(formatMessage(73, s.installDir));
+      logFlattened(formatMessage(msg::kMigratingInfoFile, s.installDir));
       migrateInfoFile();
       break;
     default:
-      logFlattened(formatMessage(146, s.installDir));
+      logFlattened(formatMessage(msg::kKeepingInfoFile, s.installDir));
       break;
   }
 }
@@ -115,8 +115,8 @@ std::string ppdTargetDir() {
 
 void setInstalledMode(const InstallItem& item, const CopyTarget& target) {
   std::string path = installedFilePath(item, target);
-  std::string text = formatMessage(181, path, item.mode);
-  if (::chmod(path.c_str(), static_cast<mode_t>(item.mode)) != 0) text += messageText(195);
+  std::string text = formatMessage(msg::kModeSet, path, item.mode);
+  if (::chmod(path.c_str(), static_cast<mode_t>(item.mode)) != 0) text += messageText(msg::kErrorMark);
   logIfAny(text);
 }
 
@@ -128,17 +128,17 @@ void installItem(int index, const InstallItem& item, const std::string& ppdDir, 
   }
   std::optional<CopyTarget> target = copyTargetFor(item, s.installDir, ppdDir);
   if (!target) {
-    std::string text = formatMessage(182, item.source, item.destination);
+    std::string text = formatMessage(msg::kCopyingFile, item.source, item.destination);
     flattenLine(text);
-    logIfAny(text + messageText(195));
+    logIfAny(text + messageText(msg::kErrorMark));
     return;
   }
   if (target->isDirectory && item.destination != "?") ensureDirectory(target->path, 1, 0777);
-  std::string text = formatMessage(182, item.source, target->path);
+  std::string text = formatMessage(msg::kCopyingFile, item.source, target->path);
   flattenLine(text);
   if (!isCopied(item, *target, inPlace)) return;
   if (runShell(copyCommand(s.commands.cp, item, *target)) != 0) {
-    logIfAny(text + messageText(195));
+    logIfAny(text + messageText(msg::kErrorMark));
     return;
   }
   logIfAny(text);
@@ -155,8 +155,8 @@ void copyItems(int count, bool inPlace) {
 void linkFilter() {
   if (::access(kFilterLink, F_OK) == 0) return;
   std::string target = runSettings().installDir + "/bin/zebgsfilter";
-  std::string text = formatMessage(137, 1, kFilterLink, target);
-  if (symlinkIfAbsent(target, kFilterLink) != 0) text += messageText(195);
+  std::string text = formatMessage(msg::kLinked, 1, kFilterLink, target);
+  if (symlinkIfAbsent(target, kFilterLink) != 0) text += messageText(msg::kErrorMark);
   logIfAny(text);
 }
 
@@ -192,17 +192,17 @@ int prepareInstallTree(const std::string& dir) {
   if (gInstallTreeReady) return 1;
   if (dir.empty()) return 0;
   if (ensureDirectory(dir, 1, 0777) == -1) {
-    logMsg(20, dir);
+    logMsg(msg::kNoInstallTree, dir);
     return 0;
   }
   std::string binDir = dir + "/bin";
   if (ensureDirectory(binDir, 1, 0755) == -1) {
-    logMsg(19, binDir);
+    logMsg(msg::kNoBinDir, binDir);
     return 0;
   }
   std::string etcDir = dir + "/etc";
   if (ensureDirectory(etcDir, 1, 0755) == -1) {
-    logMsg(18, etcDir);
+    logMsg(msg::kNoEtcDir, etcDir);
     return 0;
   }
   runChcon(binDir, "-R -u system_u");
@@ -215,23 +215,23 @@ void goInstall(int count) {
   if (s.sourceDir == "/opt/orv/bin") s.sourceDir = kDefaultInstallDir;
   enterSourceDir(s.sourceDir);
   bool inPlace = s.sourceDir == s.installDir;
-  if (!inPlace) logMsg(80, s.sourceDir);
+  if (!inPlace) logMsg(msg::kInstallingFrom, s.sourceDir);
   if (prepareInstallTree(s.installDir) != 1) {
-    logMsg(79, s.installDir);
-    logMsg(78);
+    logMsg(msg::kCannotMakeInstallDir, s.installDir);
+    logMsg(msg::kLeavingInstallation);
     endInstallRun();
   }
   preparePpdInstallDir();
   if (s.updateKind == kUpdateFromOlder) archivePpdFiles(s.ppdInstallDir);
   requireInstallDir();
-  logFlattened(formatMessage(190, s.installDir));
+  logFlattened(formatMessage(msg::kInstallDirReady, s.installDir));
   settleInformationFile();
   writeUninstallScript();
-  logFlattened(formatMessage(183, s.installDir, s.installDir));
+  logFlattened(formatMessage(msg::kCreatingStartScripts, s.installDir, s.installDir));
   if (s.debugLevel > 0) {
     writeStderr(formatText("goInstall: Starting copy loop for %d items.\n", count));
   }
-  logMsg(72, count);
+  logMsg(msg::kCopyLoopStart, count);
   copyItems(count, inPlace);
   linkFilter();
   runChcon(kFilterLink, "-u system_u");

@@ -123,7 +123,7 @@ int getInfoData() {
     text = readWholeFile(path);
   }
   if (!text) {
-    logMsg(192, path);
+    logMsg(msg::kCannotOpenManifest, path);
     return 0;
   }
   logMessage(formatText("MIVOINST.CONF = %s.", path.c_str()));

@@ -19,14 +19,14 @@ std::string ppdArchiveScript(const std::string& dir, const std::string& archive)
 
 int archivePpdFiles(const std::string& dir) {
   if (::access(dir.c_str(), F_OK) != 0) {
-    logMsg(17, dir);
+    logMsg(msg::kNoPpdDirToArchive, dir);
     return -1;
   }
   std::string archive = ppdArchivePath();
   // /var/tmp is shared: tar must write into our own new file, never through
   // a link that someone planted at the fixed name.
   int status = createExclusiveFile(archive) ? runShell(ppdArchiveScript(dir, archive)) : -1;
-  logMsg(16, dir);
-  logMsg(15, archive);
+  logMsg(msg::kArchivingPpdFiles, dir);
+  logMsg(msg::kArchivedInto, archive);
   return status;
 }

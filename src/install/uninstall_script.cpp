@@ -92,12 +92,12 @@ std::string askFunction() {
   text += line("                fi");
   text += line(" ");
   text += line("                case $answer in");
-  text += line(std::string("                ") + messageText(173));
+  text += line(std::string("                ") + messageText(msg::kScriptYesPattern));
   text += line("                        return 0 ; break ;;");
-  text += line(std::string("                ") + messageText(172));
+  text += line(std::string("                ") + messageText(msg::kScriptNoPattern));
   text += line("                        return 1 ; break ;;");
   text += line("                *)");
-  text += line(std::string("                        ") + messageText(178));
+  text += line(std::string("                        ") + messageText(msg::kScriptAnswerHint));
   text += line("                esac");
   text += line("        done");
   text += line("}");
@@ -123,11 +123,11 @@ std::string uninstallScriptText(const std::string& rm, const std::string& instal
   std::string text;
   text += line("#!/bin/sh");
   text += line("#");
-  text += formatMessage(179, date);
+  text += formatMessage(msg::kScriptDateLine, date);
   text += helperFunctions(rm, needsQuoting(installDir));
   text += askFunction();
-  text += line(formatText("echo \"%s\"", messageText(177)));
-  text += line(formatText("yorn \"%s\" \"%s\"", messageText(176), messageText(175)));
+  text += line(formatText("echo \"%s\"", messageText(msg::kScriptTitle)));
+  text += line(formatText("yorn \"%s\" \"%s\"", messageText(msg::kScriptAskRemoval), messageText(msg::kScriptDefaultNo)));
   text += line("it_is=$?");
   text += line("if [ $it_is -ne 0 ] ; then");
   text += line("  exit");
@@ -144,9 +144,9 @@ void writeUninstallScript() {
   std::time_t now = std::time(nullptr);
   std::string text = uninstallScriptText(s.commands.rm, installDir, std::ctime(&now));
   if (isRootDirectory(installDir) || !writeGeneratedFile(path, text)) {
-    logMsg(210, path);
+    logMsg(msg::kCannotOpenFile, path);
     return;
   }
   setGeneratedFileAccess(path, 0755, s.uid, s.gid);
-  logMsg(194, path);
+  logMsg(msg::kScriptCreated, path);
 }

@@ -38,7 +38,7 @@ bool worthExamining(const std::string& path) {
 
 void recordLink(const std::string& entry, std::string target) {
   gModelLinks.push_back({entry, std::move(target)});
-  logMsg(137, static_cast<int>(gModelLinks.size()), entry, gModelLinks.back().target);
+  logMsg(msg::kLinked, static_cast<int>(gModelLinks.size()), entry, gModelLinks.back().target);
 }
 
 void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
@@ -57,7 +57,7 @@ void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
     recordLink(path, std::move(target));
     if (decision == LinkDecision::RecordAndStop) break;
   }
-  if (gModelLinks.empty() && !sawFoomatic) logMsg(136, modelDir);
+  if (gModelLinks.empty() && !sawFoomatic) logMsg(msg::kNoKnownLinks, modelDir);
 }
 
 // The old-CUPS choice among the recorded rows, by the first flag that is set.
@@ -90,8 +90,8 @@ std::string newCupsDir(const InstallDirInputs& in) {
 }
 
 void makeModelDirLink(const std::string& ppdInstallDir, const std::string& linkPath) {
-  std::string text = formatMessage(137, 1, linkPath, ppdInstallDir);
-  if (symlinkIfAbsent(ppdInstallDir, linkPath) != 0) text += messageText(195);
+  std::string text = formatMessage(msg::kLinked, 1, linkPath, ppdInstallDir);
+  if (symlinkIfAbsent(ppdInstallDir, linkPath) != 0) text += messageText(msg::kErrorMark);
   logIfAny(text);
 }
 
@@ -127,7 +127,7 @@ void scanModelDirLinks(int& rowCount) {
   if (dir) {
     scanEntries(dir.get(), s.cupsModelDir, s.ppdLocationFlags & kScannedBits);
   } else {
-    logMsg(136, s.cupsModelDir);
+    logMsg(msg::kNoKnownLinks, s.cupsModelDir);
   }
   rowCount = static_cast<int>(gModelLinks.size());
 }
@@ -139,11 +139,11 @@ void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount) {
   in.rows.assign(gModelLinks.begin(), gModelLinks.begin() + std::min<size_t>(rowCount, gModelLinks.size()));
   InstallDirPlan plan = planPpdInstallDir(in);
   s.ppdInstallDir = plan.dir;
-  logMsg(135, s.ppdInstallDir);
+  logMsg(msg::kPpdInstallDir, s.ppdInstallDir);
   std::string linkPath = s.cupsModelDir + "/orv";
   switch (plan.action) {
     case InstallDirAction::Reuse:
-      logMsg(39, s.ppdInstallDir);
+      logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir);
       return;
     case InstallDirAction::NameOnly:
       return;
@@ -159,7 +159,7 @@ void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount) {
     case InstallDirAction::Settle:
       if (isDirectory(s.ppdInstallDir)) return;
       ensureDirectory(s.ppdInstallDir, 1, 0755);
-      logMsg(191, s.ppdInstallDir);
+      logMsg(msg::kDirCreated, s.ppdInstallDir);
       return;
   }
 }

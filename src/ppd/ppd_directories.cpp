@@ -127,16 +127,16 @@ std::vector<std::string> ppdSummaryLines(const PpdDirectoryFacts& facts) {
                                                         : kNotFound;
   std::vector<std::string> lines = {
       kLogSeparator,
-      formatMessage(134),
-      formatMessage(133, foundOr(flags, PPDLOC_MODEL_DIR, facts.cupsModelDir)),
-      formatMessage(132, foundOr(flags, PPDLOC_FOOMATIC, kFoomaticDir)),
-      formatMessage(131, tamra),
-      formatMessage(130, foundOr(flags, PPDLOC_CUSTOM, facts.cupsModelDir + "/custom")),
+      formatMessage(msg::kPpdLocations),
+      formatMessage(msg::kCupsModelDir, foundOr(flags, PPDLOC_MODEL_DIR, facts.cupsModelDir)),
+      formatMessage(msg::kFoomaticDir, foundOr(flags, PPDLOC_FOOMATIC, kFoomaticDir)),
+      formatMessage(msg::kTamraDir, tamra),
+      formatMessage(msg::kCustomPpdDir, foundOr(flags, PPDLOC_CUSTOM, facts.cupsModelDir + "/custom")),
   };
-  if (flags & PPDLOC_USR_SHARE) lines.push_back(formatMessage(128));
-  if (flags & PPDLOC_OPT_SHARE) lines.push_back(formatMessage(127));
-  lines.push_back(formatMessage(129, foundOr(flags, PPDLOC_SYSTEM_DIR, facts.systemPpdDir)));
-  if (!facts.existingPpdDir.empty()) lines.push_back(formatMessage(38, facts.existingPpdDir));
+  if (flags & PPDLOC_USR_SHARE) lines.push_back(formatMessage(msg::kSharedUsrPpdDir));
+  if (flags & PPDLOC_OPT_SHARE) lines.push_back(formatMessage(msg::kSharedOptPpdDir));
+  lines.push_back(formatMessage(msg::kSystemPpdDir, foundOr(flags, PPDLOC_SYSTEM_DIR, facts.systemPpdDir)));
+  if (!facts.existingPpdDir.empty()) lines.push_back(formatMessage(msg::kProductPpdDirFound, facts.existingPpdDir));
   return lines;
 }
 

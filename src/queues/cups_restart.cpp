@@ -38,18 +38,18 @@ int restartCups() {
   int status = kNoCommand;
   if (!command.empty()) {
     status = runShell(command);
-    logMsg(53, status);
+    logMsg(msg::kRestartReturned, status);
     if (status == 0) return 0;
   } else {
-    logMsg(53, kNoCommand);
+    logMsg(msg::kRestartReturned, kNoCommand);
   }
   std::string fallback = fallbackRestartCommand();
   if (fallback.empty()) {
-    logMsg(54);
-    logMsg(53, status);
+    logMsg(msg::kCannotRestartCups);
+    logMsg(msg::kRestartReturned, status);
     return status;
   }
   status = runShell(fallback);
-  logMsg(53, status);
+  logMsg(msg::kRestartReturned, status);
   return status;
 }

@@ -40,7 +40,7 @@ bool offersChoice(ppd_file_t* ppd, const OptionRecord& record, bool& optionKnown
 int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count) {
   PpdPtr ppd(ppdOpenFile(ppdPath.c_str()));
   if (!ppd) {
-    writeStderr(formatMessage(14, ppdPath));
+    writeStderr(formatMessage(msg::kCannotOpenPpd, ppdPath));
     return 0;
   }
   unsigned counter = 0;

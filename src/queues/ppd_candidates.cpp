@@ -51,7 +51,7 @@ PpdCandidate readCandidate(const std::string& path) {
 }
 
 void reportUnopened(const PpdCandidate& candidate) {
-  if (!candidate.opened) writeStderr(formatMessage(47, candidate.path));
+  if (!candidate.opened) writeStderr(formatMessage(msg::kCannotOpenCandidate, candidate.path));
 }
 
 bool matches(const PpdCandidate& candidate, const QueueRecord& queue, int kind, int id) {
@@ -84,7 +84,7 @@ std::optional<std::string> readPpdModel(const std::string& path, int& kind, int&
 
 int findModelPpd(const std::string& dir, const QueueRecord& queue, int kind, int id,
                  std::string& found) {
-  logMsg(46, dir);
+  logMsg(msg::kSearchingPpdDir, dir);
   if (!pathExists(dir)) return 0;
   for (const PpdCandidate& candidate : ppdCandidatesOf(dir)) {
     reportUnopened(candidate);

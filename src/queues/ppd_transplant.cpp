@@ -19,7 +19,7 @@ std::string rewrittenDefault(const std::string& keywordText, const std::string& 
                              const OptionList& options) {
   std::string value = lineValue;
   if (const OptionRecord* captured = findOption(&options, keywordText)) {
-    logMsg(13, keywordText, captured->value);
+    logMsg(msg::kDefaultCarried, keywordText, captured->value);
     if (!captured->value.empty()) value = captured->value;
   }
   return formatText("*Default%s: %s\n", keywordText.c_str() + 1, value.c_str());

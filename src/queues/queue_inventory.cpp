@@ -181,24 +181,24 @@ int scanQueuePpds(QueueList& list, int& count) {
 }
 
 void logQueueList(const QueueList& list, int count) {
-  logMsg(52, count);
+  logMsg(msg::kQueueCount, count);
   int shown = std::min<int>(count, static_cast<int>(list.records.size()));
   for (int i = 0; i < shown; ++i) {
     const QueueRecord& queue = list.records[i];
     if (queue.name.empty()) {
-      logMsg(50);
+      logMsg(msg::kQueueUnnamed);
     } else {
-      logMsg(51, queue.name);
+      logMsg(msg::kQueueNamed, queue.name);
     }
-    logMsg(49, queue.ppdPath);
-    logMsg(48, queue.model);
+    logMsg(msg::kQueuePpdFile, queue.ppdPath);
+    logMsg(msg::kQueueModel, queue.model);
     logIfAny(formatText("\tTamra ID: %d.\n", queue.modelId));
     logPdlLine(queue.pdlKind);
   }
 }
 
 void logPpdCandidates(const std::string& dir, const QueueList& list, int count) {
-  logMsg(45, count);
+  logMsg(msg::kCandidateCount, count);
   int shown = std::min<int>(count, static_cast<int>(list.records.size()));
   for (int i = 0; i < shown; ++i) {
     const QueueRecord& queue = list.records[i];
@@ -207,7 +207,7 @@ void logPpdCandidates(const std::string& dir, const QueueList& list, int count) 
         findModelPpd(kProductPpdDir, queue, queue.pdlKind, queue.modelId, found)) {
       logIfAny(formatText("PPD = %s.\n", found.c_str()));
     } else {
-      logMsg(44);
+      logMsg(msg::kPpdNotFound);
     }
   }
 }

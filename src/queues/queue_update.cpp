@@ -56,19 +56,19 @@ std::string plainCopyOf(const std::string& found, const QueueRecord& queue, Remo
   bool compressed = found.find(kGzipSuffix) != std::string::npos;
   TempFile input;
   if (!makeTempFile(temporaryDirectory(), "zebin", compressed ? ".gz" : "", input)) {
-    logMsg(41, temporaryDirectory() + "/zebin", queue.name);
+    logMsg(msg::kCannotOpenForQueue, temporaryDirectory() + "/zebin", queue.name);
     return {};
   }
   cleanup.add(input.path);
   closeChecked(input.fd);
   if (!copyFile(found, input.path)) {
-    logMsg(41, found, queue.name);
+    logMsg(msg::kCannotOpenForQueue, found, queue.name);
     return {};
   }
   if (!compressed) return input.path;
   const CommandTable& commands = runSettings().commands;
   if (runShell(formatText("%s -d %s", commands.gzip.c_str(), shellQuote(input.path).c_str())) != 0) {
-    logMsg(42, input.path, queue.name);
+    logMsg(msg::kCannotDecompress, input.path, queue.name);
     return {};
   }
   std::string plain = input.path.substr(0, input.path.size() - kGzipSuffix.size());
@@ -81,14 +81,14 @@ std::optional<std::string> transplantDefaults(const std::string& plainPath, cons
                                               int optionCount, const QueueRecord& queue) {
   std::ifstream in(plainPath, std::ios::binary);
   if (!in) {
-    logMsg(41, plainPath, queue.name);
+    logMsg(msg::kCannotOpenForQueue, plainPath, queue.name);
     return std::nullopt;
   }
   OptionList offered = keepOfferedDefaults(plainPath, options);
   std::ostringstream out;
   processNewPPD(in, out, offered, optionCount);
   if (in.bad()) {
-    logMsg(41, plainPath, queue.name);
+    logMsg(msg::kCannotOpenForQueue, plainPath, queue.name);
     return std::nullopt;
   }
   return std::move(out).str();
@@ -96,7 +96,7 @@ std::optional<std::string> transplantDefaults(const std::string& plainPath, cons
 
 void updateQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
   logMessage(std::string(kRuleWidth, '='));
-  logMsg(70, queue.name, queue.ppdPath);
+  logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
   unsigned optionCount = 0;
   captureOptions(queue.ppdPath, options, optionCount);
   int backedUp = backupQueuePpd(queue.ppdPath, queue.name);
@@ -123,7 +123,7 @@ int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, i
   for (int i = 0; i < queues; ++i) {
     const QueueRecord& queue = list.records[i];
     if (askFlag) {
-      int answer = askYesNoAll(formatMessage(69, queue.name));
+      int answer = askYesNoAll(formatMessage(msg::kAskUpdateQueue, queue.name));
       if (answer == kAnswerBreak) return 1;
       if (answer == kAnswerAll) askFlag = 0;
       if (answer == kAnswerNo) continue;
@@ -143,17 +143,17 @@ int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, i
 int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, int optionCount,
                   const QueueRecord& queue, std::string& outName) {
   outName.clear();
-  logMsg(43, queue.name);
+  logMsg(msg::kProcessingQueuePpd, queue.name);
   std::string found;
   if (!findNewPpd(ppdInstallDir, queue, found)) {
-    logMsg(44);
+    logMsg(msg::kPpdNotFound);
     return 0;
   }
   logIfAny(formatText("PPD = %s.\n", found.c_str()));
   RemoveOnExit cleanup;
   TempFile output;
   if (!makeTempFile(temporaryDirectory(), "zebot", "", output)) {
-    logMsg(41, temporaryDirectory() + "/zebot", queue.name);
+    logMsg(msg::kCannotOpenForQueue, temporaryDirectory() + "/zebot", queue.name);
     return 0;
   }
   cleanup.add(output.path);
@@ -166,7 +166,7 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
                         queue.name.c_str()));
     return 0;
   }
-  logMsg(40, queue.name, output.path);
+  logMsg(msg::kNewQueuePpdAt, queue.name, output.path);
   cleanup.keep(output.path);
   outName = output.path;
   return 1;
@@ -187,7 +187,7 @@ int backupQueuePpd(const std::string& ppdPath, const std::string& name) {
   const std::string& cp = runSettings().commands.cp;
   int status = runShell(formatText("%s -f %s %s", cp.c_str(), shellQuote(ppdPath).c_str(),
                                    shellQuote(backup).c_str()));
-  logMsg(12, ppdPath, backup, status);
+  logMsg(msg::kQueuePpdSaved, ppdPath, backup, status);
   return status == 0 ? 1 : 0;
 }
 
@@ -211,7 +211,7 @@ int installQueuePpd(const std::string& ppdPath, const std::string& outName) {
       if (status == 0) status = -1;
     }
   }
-  logMsg(11, outName, ppdPath, status);
+  logMsg(msg::kQueuePpdCopied, outName, ppdPath, status);
   if (status != 0) logIfAny(formatText("%s keeps its PPD.\n", ppdPath.c_str()));
   return status == 0 ? 1 : 0;
 }
@@ -242,6 +242,6 @@ int processPrinterConfig(const std::string& queueName) {
     logIfAny(formatText("processPrinterConfig(%s): not rewritten, kept as it was.\n", queueName.c_str()));
     return 0;
   }
-  logMsg(10, queueName);
+  logMsg(msg::kPrinterConfigUpdated, queueName);
   return 1;
 }

@@ -75,18 +75,18 @@ bool removeFile(const std::string& path) {
 }
 
 void logOutcome(const std::string& line, bool done) {
-  logIfAny(line + messageText(done ? 143 : 142));
+  logIfAny(line + messageText(done ? msg::kOk : msg::kNotPossible));
 }
 
 void logCommandAndRun(const std::string& command) {
-  logMsg(150, command);
+  logMsg(msg::kRunningCommand, command);
   runShell(command);
 }
 
 void removeQueueCommands(const std::string& name) {
   const CommandTable& commands = runSettings().commands;
   std::string removal = queueRemovalCommand(commands.lpadmin, name);
-  logMsg(150, removal);
+  logMsg(msg::kRunningCommand, removal);
   if (runShell(removal) == 0) return;
   logCommandAndRun(queueQueryCommand(commands.lpstat, name));
   ::sleep(1);
@@ -175,14 +175,14 @@ void removeQueues() {
     }
     removeQueue(name);
     removeQueueDir(name);
-    logMsg(125, name);
+    logMsg(msg::kRemovingQueue, name);
   }
 }
 
 void removeInstalledFiles() {
   const std::string dir = runSettings().installDir;
   if (::chdir(dir.c_str()) != 0) {
-    logMsg(148, dir);
+    logMsg(msg::kInstallDirMissing, dir);
     return;
   }
   const std::string files[] = {
@@ -191,9 +191,9 @@ void removeInstalledFiles() {
       dir + "/etc/mivo4.0.png", dir + "/MIVOINST.CONF",  dir + "/etc/MIVOINST.CONF",
       "/usr/bin/zebgsfilter", dir + "/bin/nc",
   };
-  for (const std::string& file : files) logOutcome(formatMessage(145, file), removeFile(file));
+  for (const std::string& file : files) logOutcome(formatMessage(msg::kRemovingFile, file), removeFile(file));
   for (const char* sub : {"/Default", "/ppd", "/etc", "/bin"}) {
     std::string path = dir + sub;
-    logOutcome(formatMessage(144, path), removeTree(path) == 0);
+    logOutcome(formatMessage(msg::kRemovingDir, path), removeTree(path) == 0);
   }
 }

@@ -45,7 +45,7 @@ int classify(std::string_view line, bool withAll) {
   }
 }
 
-int ask(std::string_view question, int hint, bool withAll) {
+int ask(std::string_view question, Message<> hint, bool withAll) {
   std::fwrite(question.data(), 1, question.size(), stdout);
   std::printf("\n%s ", messageText(hint));
   std::fflush(stdout);
@@ -71,5 +71,5 @@ bool readAnswer(std::string& line) {
 int classifyYesNo(std::string_view line) { return classify(line, false); }
 int classifyYesNoAll(std::string_view line) { return classify(line, true); }
 
-int askYesNo(std::string_view question) { return ask(question, 97, false); }
-int askYesNoAll(std::string_view question) { return ask(question, 96, true); }
+int askYesNo(std::string_view question) { return ask(question, msg::kHintYesNo, false); }
+int askYesNoAll(std::string_view question) { return ask(question, msg::kHintYesNoAll, true); }

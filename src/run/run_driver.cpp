@@ -118,7 +118,7 @@ void checkSourceDir() {
   const RunSettings& s = runSettings();
   if (s.allowAnyDir != 0 || s.uninstallRequested != 0) return;
   if (s.sourceDir.compare(0, 8, kDefaultInstallDir) == 0) return;
-  std::string text = formatMessage(91);
+  std::string text = formatMessage(msg::kNotFromProductDir);
   logIfAny(text);
   writeStderr(text + "\n");
   endRun();
@@ -126,15 +126,15 @@ void checkSourceDir() {
 
 void logSelinuxState() {
   const RunSettings& s = runSettings();
-  logMsg(90, messageText(s.seLinuxMode ? 221 : 220));
-  if (s.seLinuxMode) logMsg(89);
+  logMsg(msg::kSelinuxRunning, messageText(s.seLinuxMode ? msg::kYes : msg::kNo));
+  if (s.seLinuxMode) logMsg(msg::kPolicyModuleInstalled);
 }
 
 void checkRoot() {
   const RunSettings& s = runSettings();
   if (s.uid == 0) return;
   if (s.debugLevel > 0) writeStderr("Must be root.\nExiting.\n");
-  logIfAny(formatText("%s\n", messageText(211)));
+  logIfAny(formatText("%s\n", messageText(msg::kMustBeRoot)));
   endRun();
 }
 
@@ -144,7 +144,7 @@ std::string printerManagerName(int kind) {
     case kPrinterLpr: return "LPR";
     case kPrinterLprng: return "LPRNG";
     case kPrinterCups: return "CUPS";
-    default: return messageText(87);
+    default: return messageText(msg::kUnknown);
   }
 }
 
@@ -153,13 +153,13 @@ void detectPrintSystem() {
   if (s.debugLevel > 0) writeStderr("Root mode: getting printer manager.\n");
   s.printerManager = printerManagerFromEnvironment();
   if (s.printerManager == 0) s.printerManager = detectPrinterManager();
-  logIfAny(std::string(messageText(88)) + printerManagerName(s.printerManager) + "\n");
+  logIfAny(std::string(messageText(msg::kPrintSystemIs)) + printerManagerName(s.printerManager) + "\n");
   s.noCupsDaemon = s.printerManager != kPrinterCups;
   s.abortRequested = s.noCupsDaemon || s.noFoomatic;
   if (s.abortRequested) abortBanner();
   if (s.printerManager == kPrinterCups) {
-    logMsg(86, s.cupsBaseDir);
-    logMsg(85, s.cupsBinDir);
+    logMsg(msg::kCupsBaseDir, s.cupsBaseDir);
+    logMsg(msg::kCupsBinDir, s.cupsBinDir);
     s.cupsVersion = probeCupsVersion();
   }
 }
@@ -185,7 +185,7 @@ void settlePpdDirectories() {
 }
 
 // Logs a closing text and shows it on the terminal.
-void tellAndLog(int message) {
+void tellAndLog(Message<> message) {
   std::string text = formatMessage(message);
   writeStderr(text + "\n");
   logIfAny(text);
@@ -196,20 +196,20 @@ void tellAndLog(int message) {
   int kind = 0;
   s.existingInstall = findExistingInstall(s.existingInstallDir, kind);
   if (s.existingInstall == 1) {
-    int closing = 82;
-    if (askYesNo(messageText(3)) == kAnswerYes) {
+    Message<> closing = msg::kAbandonedByUser;
+    if (askYesNo(messageText(msg::kAskRemoval)) == kAnswerYes) {
       readInfoPrinters(kind, s.queueList);
-      logMsg(141, s.infoPrinterCount);
+      logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
       removeQueues();
       removeInstalledFiles();
-      closing = 2;
+      closing = msg::kRemovalDone;
     }
     tellAndLog(closing);
   } else {
-    writeStderr(messageText(4));
-    logMsg(4);
-    writeStderr(messageText(5));
-    logMsg(5);
+    writeStderr(messageText(msg::kNoInstallationFound));
+    logMsg(msg::kNoInstallationFound);
+    writeStderr(messageText(msg::kSorry));
+    logMsg(msg::kSorry);
   }
   endRun();
 }
@@ -219,29 +219,31 @@ void adoptExistingInstall() {
   int kind = 0;
   s.existingInstall = findExistingInstall(s.existingInstallDir, kind);
   if (s.existingInstall != 1) {
-    logMsg(171);
+    logMsg(msg::kNewInstallation);
     return;
   }
-  logMsg(151, s.existingInstallDir);
+  logMsg(msg::kExistingInstallFound, s.existingInstallDir);
   if (ensureDirectory(s.existingInstallDir, 0, 0755) == -1) {
-    logMsg(148, s.existingInstallDir);
+    logMsg(msg::kInstallDirMissing, s.existingInstallDir);
     return;
   }
   s.installDir = s.existingInstallDir;
   s.updateKind = (kind == kUpdateFromOlder || kind == kUpdateCurrent) ? kind : kNewInstall;
-  logMsg(84, kind);
-  logMsg(149, s.existingInstallDir);
+  logMsg(msg::kUpdateMode, kind);
+  logMsg(msg::kInstallDirPresent, s.existingInstallDir);
   readInfoPrinters(kind, s.queueList);
-  logMsg(141, s.infoPrinterCount);
+  logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
   clearQueueList(&s.queueList);
 }
 
 void confirmInstall() {
   const RunSettings& s = runSettings();
   if (s.queryMode == 0) return;
-  int question = s.updateKind == kUpdateFromOlder ? 93 : s.updateKind == kUpdateCurrent ? 94 : 95;
+  Message<> question = s.updateKind == kUpdateFromOlder ? msg::kAskUpdateFromOlder
+                      : s.updateKind == kUpdateCurrent  ? msg::kAskUpdate
+                                                        : msg::kAskInstall;
   if (askYesNo(messageText(question)) == kAnswerYes) return;
-  tellAndLog(82);
+  tellAndLog(msg::kAbandonedByUser);
   endRun();
 }
 
@@ -252,11 +254,11 @@ void confirmInstall() {
   s.manifestCount = getInfoData();
   if (s.manifestCount <= 0) {
     s.abortRequested = 1;
-    logMsg(196, s.sourceDir, s.manifestName);
+    logMsg(msg::kManifestMissing, s.sourceDir, s.manifestName);
     s.manifestCount = 0;
   }
   if (s.abortRequested) {
-    logMsg(83);
+    logMsg(msg::kInstallationStopped);
     endRun();
   }
   confirmInstall();
@@ -281,23 +283,25 @@ void findSourceDir(const std::string& startPath) {
     if (getcwd(cwd.data(), cwd.size())) s.sourceDir = cwd.data();
   }
   if (s.sourceDir == "/opt/orv/bin") s.sourceDir = kDefaultInstallDir;
-  logMsg(193, s.sourceDir);
+  logMsg(msg::kSourceDir, s.sourceDir);
 }
 
 void printUsage() {
-  writeStderr(formatMessage(68, kProgramVersion));
-  for (int n : {67, 66, 65, 64, 63}) writeStderr(messageText(n));
-  writeStderr(formatMessage(62, kProgramVersion));
-  for (int n : {61, 60, 59, 58, 57}) writeStderr(messageText(n));
+  writeStderr(formatMessage(msg::kUsageVersion, kProgramVersion));
+  for (Message<> m : {msg::kUsageProduct, msg::kUsageWhatItDoes, msg::kUsageHeading, msg::kUsageCommand, msg::kUsageOptions})
+    writeStderr(messageText(m));
+  writeStderr(formatMessage(msg::kUsageRemove, kProgramVersion));
+  for (Message<> m : {msg::kUsageAnyDir, msg::kUsageHelp, msg::kUsageQuery, msg::kUsageSelinux, msg::kUsageDebug})
+    writeStderr(messageText(m));
   std::exit(0);
 }
 
 void abortBanner() {
   const RunSettings& s = runSettings();
-  logMsg(9);
-  if (s.noCupsDaemon) logMsg(8);
-  if (s.noFoomatic) logMsg(7);
-  logMsg(5);
+  logMsg(msg::kAbandonedBecause);
+  if (s.noCupsDaemon) logMsg(msg::kNoCupsDaemon);
+  if (s.noFoomatic) logMsg(msg::kNoFoomaticRip);
+  logMsg(msg::kSorry);
 }
 
 void runSetup(int argc, char** argv) {
@@ -312,7 +316,7 @@ void runSetup(int argc, char** argv) {
   s.logFileName = kDefaultLogName;
   s.logOpened = openLog(s.uid);
   resolveSharedCommands();
-  logIfAny(formatMessage(199, currentTime()));
+  logIfAny(formatMessage(msg::kStartLine, currentTime()));
   std::string startPath = argc > 0 && argv[0] ? argv[0] : "";
   if (!startPath.empty()) {
     requireFittingPath("the start path of the program", startPath);

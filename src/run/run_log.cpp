@@ -82,8 +82,8 @@ int openLog(int uid) {
     std::string command =
         s.commands.chcon + " -u system_u " + shellQuote(s.logFileName) + " 2>/dev/null";
     int status = runShell(command);
-    writeLogRaw(formatMessage(27));
-    writeLogRaw(formatMessage(26, command, status));
+    writeLogRaw(formatMessage(msg::kPreparingLog));
+    writeLogRaw(formatMessage(msg::kCommandReturned, command, status));
     writeLogRaw(std::string(kLogSeparator) + "\n");
   }
   return 1;
@@ -92,6 +92,6 @@ int openLog(int uid) {
 void closeLog() {
   if (!gLog) return;
   std::time_t now = std::time(nullptr);
-  writeLogRaw(formatMessage(198, std::ctime(&now)));
+  writeLogRaw(formatMessage(msg::kClosingLine, std::ctime(&now)));
   gLog.reset();
 }

@@ -25,17 +25,43 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 std::string formatRuntime(const char* format, ...);
 
 namespace detail {
-inline const char* cArg(const std::string& s) { return s.c_str(); }
-inline const char* cArg(const char* s) { return s; }
-template <class T>
-  requires std::is_arithmetic_v<T>
-T cArg(T v) { return v; }
+// Which C++ values may stand for each argument kind of a message.
+template <class Kind, class Arg>
+inline constexpr bool kFits = false;
+template <class Arg>
+inline constexpr bool kFits<arg::Text, Arg> =
+    std::is_same_v<Arg, std::string> || std::is_convertible_v<const Arg&, const char*>;
+template <class Arg>
+inline constexpr bool kFits<arg::Int, Arg> = std::is_integral_v<Arg> && !std::is_same_v<Arg, bool>;
+template <class Arg>
+inline constexpr bool kFits<arg::Octal, Arg> = std::is_integral_v<Arg> && !std::is_same_v<Arg, bool>;
+
+// The C value that the text's conversion reads.
+template <class Kind>
+struct CValue;
+template <>
+struct CValue<arg::Text> {
+  static const char* of(const std::string& s) { return s.c_str(); }
+  static const char* of(const char* s) { return s; }
+};
+template <>
+struct CValue<arg::Int> {
+  template <class T>
+  static int of(T v) { return static_cast<int>(v); }
+};
+template <>
+struct CValue<arg::Octal> {
+  template <class T>
+  static unsigned of(T v) { return static_cast<unsigned>(v); }
+};
 }  // namespace detail
 
-// Message n formatted with its arguments.
-template <class... Args>
-std::string formatMessage(int n, const Args&... args) {
-  return formatRuntime(messageText(n), detail::cArg(args)...);
+// The message formatted with its arguments; a call whose arguments do not
+// match the text's conversions in number and kind does not compile.
+template <class... Kinds, class... Args>
+  requires(sizeof...(Kinds) == sizeof...(Args) && (detail::kFits<Kinds, Args> && ...))
+std::string formatMessage(Message<Kinds...> message, const Args&... args) {
+  return formatRuntime(messageText(message.number), detail::CValue<Kinds>::of(args)...);
 }
 
 // The emission rule: a text is logged only when it is not empty.
@@ -43,10 +69,11 @@ inline void logIfAny(const std::string& text) {
   if (!text.empty()) logMessage(text);
 }
 
-// Formats message n and logs it when the result is not empty.
-template <class... Args>
-void logMsg(int n, const Args&... args) {
-  logIfAny(formatMessage(n, args...));
+// Formats the message and logs it when the result is not empty.
+template <class... Kinds, class... Args>
+  requires(sizeof...(Kinds) == sizeof...(Args) && (detail::kFits<Kinds, Args> && ...))
+void logMsg(Message<Kinds...> message, const Args&... args) {
+  logIfAny(formatMessage(message, args...));
 }
 
 // Writes text to standard error as it stands, flushed.

@@ -24,9 +24,9 @@ TEST_F(RunLogTest, LinesGetExactlyOneNewlineAndTheLogIsCurrent) {
   ASSERT_EQ(openLog(0), 1);
   logMessage("abc");
   logMessage("abc\n");
-  logIfAny(formatText("%s\n", messageText(211)));
+  logIfAny(formatText("%s\n", messageText(msg::kMustBeRoot)));
   logIfAny("");  // an empty text gives no line
-  std::string expected = std::string("abc\nabc\n") + messageText(211) + "\n";
+  std::string expected = std::string("abc\nabc\n") + messageText(msg::kMustBeRoot) + "\n";
   EXPECT_EQ(readWhole(dir_ + "/log"), expected);  // flushed line by line
 }
 
