@@ -18,170 +18,169 @@ using Kind = SandboxChange::Kind;
 namespace {
 
 class SandboxHostTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string why;
-        if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
-        host = std::make_unique<SandboxHost>();
-    }
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
+    host = std::make_unique<SandboxHost>();
+  }
 
-    std::unique_ptr<SandboxHost> host;
+  std::unique_ptr<SandboxHost> host;
 };
 
 std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool machineRunsProcessWith(const std::string& argument) {
-    // Processes come and go while /proc is read; a vanished one is no error.
-    std::error_code error;
-    for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-        if (slurp(it->path() / "cmdline").find(argument) != std::string::npos) return true;
-    }
-    return false;
+  // Processes come and go while /proc is read; a vanished one is no error.
+  std::error_code error;
+  for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+    if (slurp(it->path() / "cmdline").find(argument) != std::string::npos) return true;
+  }
+  return false;
 }
 
 // /proc shows a process's arguments only between its execs, so a look can miss it for a moment.
 bool machineRunsProcessWithin2s(const std::string& argument) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        if (machineRunsProcessWith(argument)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (machineRunsProcessWith(argument)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 }  // namespace
 
 TEST_F(SandboxHostTest, KeepsTheMachineApart) {
-    ASSERT_TRUE(fs::exists("/etc/debian_version"));
-    ASSERT_TRUE(host->exists("/etc/debian_version"));
-    host->hide("/etc/debian_version");
-    EXPECT_FALSE(host->exists("/etc/debian_version"));
-    EXPECT_NE(host->sh("cat /etc/debian_version").status, 0);
-    EXPECT_TRUE(fs::exists("/etc/debian_version"));
+  ASSERT_TRUE(fs::exists("/etc/debian_version"));
+  ASSERT_TRUE(host->exists("/etc/debian_version"));
+  host->hide("/etc/debian_version");
+  EXPECT_FALSE(host->exists("/etc/debian_version"));
+  EXPECT_NE(host->sh("cat /etc/debian_version").status, 0);
+  EXPECT_TRUE(fs::exists("/etc/debian_version"));
 
-    const std::string probe = "/etc/sandbox-probe-" + std::to_string(::getpid());
-    host->write(probe, "inside\n", 0600);
-    EXPECT_EQ(host->sh("echo more >> " + probe + " && stat -c %a " + probe).out, "600\n");
-    EXPECT_EQ(host->read(probe), "inside\nmore\n");
-    EXPECT_FALSE(fs::exists(probe));
+  const std::string probe = "/etc/sandbox-probe-" + std::to_string(::getpid());
+  host->write(probe, "inside\n", 0600);
+  EXPECT_EQ(host->sh("echo more >> " + probe + " && stat -c %a " + probe).out, "600\n");
+  EXPECT_EQ(host->read(probe), "inside\nmore\n");
+  EXPECT_FALSE(fs::exists(probe));
 
-    // The machine's /tmp holds at least this host's own layers.
-    EXPECT_EQ(host->sh("ls -A /tmp").out, "");
-    EXPECT_EQ(host->sh("stat -f -c %T /run").out, "tmpfs\n");
-    EXPECT_FALSE(contains(slurp("/proc/self/mountinfo"), host->upperDir()));
+  // The machine's /tmp holds at least this host's own layers.
+  EXPECT_EQ(host->sh("ls -A /tmp").out, "");
+  EXPECT_EQ(host->sh("stat -f -c %T /run").out, "tmpfs\n");
+  EXPECT_FALSE(contains(slurp("/proc/self/mountinfo"), host->upperDir()));
 }
 
 TEST_F(SandboxHostTest, LaysOutFilesLinksAndCopiedTrees) {
-    host->mkdir("/usr/share/ppd/orv", 0750);
-    EXPECT_EQ(host->sh("stat -c %a /usr/share/ppd/orv").out, "750\n");
-    host->hide("/usr/share/cups/model");
-    host->symlink("/usr/share/ppd", "/usr/share/cups/model");
-    EXPECT_EQ(host->sh("readlink /usr/share/cups/model; stat -c %a /usr/share/cups/model/orv").out,
-              "/usr/share/ppd\n750\n");
+  host->mkdir("/usr/share/ppd/orv", 0750);
+  EXPECT_EQ(host->sh("stat -c %a /usr/share/ppd/orv").out, "750\n");
+  host->hide("/usr/share/cups/model");
+  host->symlink("/usr/share/ppd", "/usr/share/cups/model");
+  EXPECT_EQ(host->sh("readlink /usr/share/cups/model; stat -c %a /usr/share/cups/model/orv").out,
+            "/usr/share/ppd\n750\n");
 
-    // A tree under the machine's /tmp, which the host cannot see by itself.
-    const fs::path tree = host->upperDir() + "-tree";
-    fs::create_directories(tree / "bin");
-    std::ofstream(tree / "bin" / "tool") << "#!/bin/sh\necho tool ran\n";
-    fs::permissions(tree / "bin" / "tool", fs::perms(0755));
-    fs::create_symlink("bin/tool", tree / "link");
-    host->copyIn(tree, "/srv/mivo");
-    fs::remove_all(tree);
-    EXPECT_EQ(host->sh("/srv/mivo/link; readlink /srv/mivo/link").out, "tool ran\nbin/tool\n");
+  // A tree under the machine's /tmp, which the host cannot see by itself.
+  const fs::path tree = host->upperDir() + "-tree";
+  fs::create_directories(tree / "bin");
+  std::ofstream(tree / "bin" / "tool") << "#!/bin/sh\necho tool ran\n";
+  fs::permissions(tree / "bin" / "tool", fs::perms(0755));
+  fs::create_symlink("bin/tool", tree / "link");
+  host->copyIn(tree, "/srv/mivo");
+  fs::remove_all(tree);
+  EXPECT_EQ(host->sh("/srv/mivo/link; readlink /srv/mivo/link").out, "tool ran\nbin/tool\n");
 }
 
 TEST_F(SandboxHostTest, RunsCommandsWithGivenInputEnvironmentAndUser) {
-    auto result = host->run({"cat"}, {.input = "a\nb\n"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "a\nb\n");
+  auto result = host->run({"cat"}, {.input = "a\nb\n"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "a\nb\n");
 
-    result = host->run({"env"}, {.env = {{"ZEBLPMODE", "CUPS"}}});
-    EXPECT_EQ(result.out, "HOME=/root\nPATH=/usr/sbin:/usr/bin:/sbin:/bin\nZEBLPMODE=CUPS\n");
+  result = host->run({"env"}, {.env = {{"ZEBLPMODE", "CUPS"}}});
+  EXPECT_EQ(result.out, "HOME=/root\nPATH=/usr/sbin:/usr/bin:/sbin:/bin\nZEBLPMODE=CUPS\n");
 
-    result = host->sh("id -u; id -G; pwd", {.uid = 1000, .cwd = "/tmp"});
-    EXPECT_EQ(result.out, "1000\n1000\n/tmp\n") << result.err;
+  result = host->sh("id -u; id -G; pwd", {.uid = 1000, .cwd = "/tmp"});
+  EXPECT_EQ(result.out, "1000\n1000\n/tmp\n") << result.err;
 
-    result = host->sh("echo oops >&2; exit 3");
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.err, "oops\n");
+  result = host->sh("echo oops >&2; exit 3");
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err, "oops\n");
 
-    result = host->sh("kill -TERM $$");
-    EXPECT_TRUE(WIFSIGNALED(result.waitStatus));
-    EXPECT_EQ(result.status, 128 + SIGTERM);
+  result = host->sh("kill -TERM $$");
+  EXPECT_TRUE(WIFSIGNALED(result.waitStatus));
+  EXPECT_EQ(result.status, 128 + SIGTERM);
 }
 
 TEST_F(SandboxHostTest, KillsACommandThatOutlivesItsTimeout) {
-    const auto start = std::chrono::steady_clock::now();
-    try {
-        host->run({"sleep", "30"}, {.timeout = 1s});
-        ADD_FAILURE() << "run() returned though the command was still running";
-    } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(contains(e.what(), "timed out")) << e.what();
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    host->run({"sleep", "30"}, {.timeout = 1s});
+    ADD_FAILURE() << "run() returned though the command was still running";
+  } catch (const std::runtime_error& e) {
+    EXPECT_TRUE(contains(e.what(), "timed out")) << e.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
 TEST_F(SandboxHostTest, EndsEverythingInsideAndRemovesItsLayers) {
-    const std::string marker = "3600." + std::to_string(::getpid());
-    ASSERT_EQ(host->sh("setsid sleep " + marker + " >/dev/null 2>&1 &").status, 0);
-    EXPECT_TRUE(machineRunsProcessWithin2s(marker));
-    const std::string upper = host->upperDir();
-    host.reset();
-    EXPECT_FALSE(machineRunsProcessWith(marker));
-    if (std::getenv("SANDBOX_KEEP") == nullptr) {
-        EXPECT_FALSE(fs::exists(upper));
-    }
+  const std::string marker = "3600." + std::to_string(::getpid());
+  ASSERT_EQ(host->sh("setsid sleep " + marker + " >/dev/null 2>&1 &").status, 0);
+  EXPECT_TRUE(machineRunsProcessWithin2s(marker));
+  const std::string upper = host->upperDir();
+  host.reset();
+  EXPECT_FALSE(machineRunsProcessWith(marker));
+  if (std::getenv("SANDBOX_KEEP") == nullptr) {
+    EXPECT_FALSE(fs::exists(upper));
+  }
 }
 
 TEST_F(SandboxHostTest, ReportsWhatTheLastCommandChanged) {
-    ASSERT_TRUE(fs::exists("/etc/issue"));
-    host->write("/etc/mivo/old.conf", "old\n");
-    host->sh("mkdir -p /opt/mivo && echo new > /opt/mivo/new && echo more >> /etc/issue && "
-             "rm /etc/mivo/old.conf /etc/debian_version");
-    const std::vector<SandboxChange> expected = {{"/etc/debian_version", Kind::Removed},
-                                                 {"/etc/issue", Kind::Modified},
-                                                 {"/etc/mivo/old.conf", Kind::Removed},
-                                                 {"/opt/mivo", Kind::Created},
-                                                 {"/opt/mivo/new", Kind::Created}};
-    EXPECT_EQ(host->changed(), expected);
+  ASSERT_TRUE(fs::exists("/etc/issue"));
+  host->write("/etc/mivo/old.conf", "old\n");
+  host->sh(
+      "mkdir -p /opt/mivo && echo new > /opt/mivo/new && echo more >> /etc/issue && "
+      "rm /etc/mivo/old.conf /etc/debian_version");
+  const std::vector<SandboxChange> expected = {{"/etc/debian_version", Kind::Removed},
+                                               {"/etc/issue", Kind::Modified},
+                                               {"/etc/mivo/old.conf", Kind::Removed},
+                                               {"/opt/mivo", Kind::Created},
+                                               {"/opt/mivo/new", Kind::Created}};
+  EXPECT_EQ(host->changed(), expected);
 
-    host->sh("cat /etc/issue /opt/mivo/new > /dev/null");
-    EXPECT_EQ(host->changed(), std::vector<SandboxChange>{});
+  host->sh("cat /etc/issue /opt/mivo/new > /dev/null");
+  EXPECT_EQ(host->changed(), std::vector<SandboxChange>{});
 }
 
 TEST_F(SandboxHostTest, SchedulerKeepsQueuesAcrossARestart) {
-    host->startCups();
-    const auto head = host->run({"bash", "-c",
-                                 "exec 3<>/dev/tcp/localhost/631; printf 'HEAD / HTTP/1.1\\r\\nHost: localhost\\r\\n"
-                                 "Connection: close\\r\\n\\r\\n' >&3; cat <&3"});
-    EXPECT_TRUE(contains(head.out, "Server: CUPS/")) << head.out << head.err;
+  host->startCups();
+  const auto head = host->run({"bash", "-c",
+                               "exec 3<>/dev/tcp/localhost/631; printf 'HEAD / HTTP/1.1\\r\\nHost: localhost\\r\\n"
+                               "Connection: close\\r\\n\\r\\n' >&3; cat <&3"});
+  EXPECT_TRUE(contains(head.out, "Server: CUPS/")) << head.out << head.err;
 
-    auto result = host->sh("lpadmin -p Q -E -v file:///dev/null -m drv:///sample.drv/generic.ppd");
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer Q "));
-    EXPECT_TRUE(contains(host->sh("lpoptions -p Q -l").out, "PageSize/"));
-    EXPECT_TRUE(contains(host->read("/etc/cups/printers.conf"), "<Printer Q>"));
-    EXPECT_FALSE(fs::exists("/etc/cups/printers.conf") && contains(slurp("/etc/cups/printers.conf"), "<Printer Q>"));
+  auto result = host->sh("lpadmin -p Q -E -v file:///dev/null -m drv:///sample.drv/generic.ppd");
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer Q "));
+  EXPECT_TRUE(contains(host->sh("lpoptions -p Q -l").out, "PageSize/"));
+  EXPECT_TRUE(contains(host->read("/etc/cups/printers.conf"), "<Printer Q>"));
+  EXPECT_FALSE(fs::exists("/etc/cups/printers.conf") && contains(slurp("/etc/cups/printers.conf"), "<Printer Q>"));
 
-    host->stopCups();
-    EXPECT_FALSE(host->cupsRunning());
-    EXPECT_NE(host->sh("lpstat -p").status, 0);
-    host->startCups();
-    EXPECT_TRUE(contains(host->run({"lpstat", "-p"}, {.uid = 1000}).out, "printer Q "));
+  host->stopCups();
+  EXPECT_FALSE(host->cupsRunning());
+  EXPECT_NE(host->sh("lpstat -p").status, 0);
+  host->startCups();
+  EXPECT_TRUE(contains(host->run({"lpstat", "-p"}, {.uid = 1000}).out, "printer Q "));
 
-    // Drivers under /usr/share/ppd are offered as lsb/usr/..., plain PPD files work too.
-    ASSERT_EQ(host->sh("mkdir -p /usr/share/ppd/orv && gzip -c /etc/cups/ppd/Q.ppd > /usr/share/ppd/orv/X.ppd.gz"
-                       " && cp /etc/cups/ppd/Q.ppd /root/plain.ppd")
-                  .status,
-              0);
-    EXPECT_TRUE(contains(host->sh("lpinfo -m").out, "lsb/usr/orv/X.ppd.gz "));
-    result = host->sh("lpadmin -p Q -m lsb/usr/orv/X.ppd.gz && lpadmin -p P -E -v lpd://localhost/x -P /root/plain.ppd");
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer P "));
+  // Drivers under /usr/share/ppd are offered as lsb/usr/..., plain PPD files work too.
+  ASSERT_EQ(host->sh("mkdir -p /usr/share/ppd/orv && gzip -c /etc/cups/ppd/Q.ppd > /usr/share/ppd/orv/X.ppd.gz"
+                     " && cp /etc/cups/ppd/Q.ppd /root/plain.ppd")
+                .status,
+            0);
+  EXPECT_TRUE(contains(host->sh("lpinfo -m").out, "lsb/usr/orv/X.ppd.gz "));
+  result = host->sh("lpadmin -p Q -m lsb/usr/orv/X.ppd.gz && lpadmin -p P -E -v lpd://localhost/x -P /root/plain.ppd");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer P "));
 }
