@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <thread>
 
 #include "sandbox/sandbox_internal.h"
 
@@ -169,6 +168,19 @@ void prepareLayers(const std::string& base) {
   if (::setxattr(tmp.c_str(), "trusted.overlay.opaque", "y", 1, 0) != 0) throwErrno("mark " + tmp + " opaque");
 }
 
+// Unmounting the overlay inside the host frees its mount point at once; left
+// to the end of the host's mount namespace, it is free only once the kernel has
+// let go of the namespace, an event this process cannot wait for.
+void detachOverlay(pid_t init, const std::string& merged) {
+  Fd mountNs(::open(("/proc/" + std::to_string(init) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!mountNs) return;
+  const pid_t child = ::fork();  // setns() into a mount namespace needs a process of one thread
+  if (child == 0)
+    ::_exit(::setns(mountNs.get(), CLONE_NEWNS) == 0 && ::umount2(merged.c_str(), MNT_DETACH) == 0 ? 0 : 1);
+  while (child > 0 && ::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
 
 // ---- SandboxHost ----
@@ -185,20 +197,15 @@ SandboxHost::SandboxHost() : base_(makeTempDir()), upper_(base_ + "/upper") {
 }
 
 SandboxHost::~SandboxHost() {
+  if (initPid_ > 0) detachOverlay(initPid_, base_ + "/merged");
   stopInit();
   if (std::getenv("SANDBOX_KEEP") != nullptr) {
     std::cerr << "sandbox host kept: " << base_ << "\n";
     return;
   }
-  // The host's mounts go away with its mount namespace, which the kernel
-  // may release a moment after the last process inside has died; until
-  // then the overlay's mount point is busy.
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    std::error_code error;
-    fs::remove_all(base_, error);
-    if (!error) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  std::error_code error;
+  fs::remove_all(base_, error);
+  if (error) std::cerr << "sandbox host: cannot remove " << base_ << ": " << error.message() << "\n";
 }
 
 bool SandboxHost::available(std::string* why) {
