@@ -71,11 +71,19 @@ class SandboxHost {
   void copyIn(const std::string& machinePath, const std::string& hostPath);
   std::string read(const std::string& path) const;  // throws if unreadable
   bool exists(const std::string& path) const;       // a dangling symlink exists too
+  // Mounts a fresh tmpfs of that many bytes at path (created if missing), so that
+  // writing past it fails with ENOSPC inside. What path held is copied in first,
+  // owners and modes kept. Files on it are not in changed(), which sees only the
+  // overlay's upper layer.
+  void mountTmpfs(const std::string& path, size_t bytes);
 
   // Debian's cupsd, serving localhost:631 and /run/cups/cups.sock inside.
   void startCups();
   void stopCups();  // SIGTERM, then waits until it has exited
   bool cupsRunning() const;
+  // Starts cupsd again when none runs inside, after a test or a program under
+  // test stopped it; one that a program started by itself is left alone.
+  void restartCupsIfDown();
 
   Result run(const std::vector<std::string>& argv, const RunOptions& options = {});
   Result sh(const std::string& script, const RunOptions& options = {});

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -208,4 +210,47 @@ TEST_F(SandboxHostTest, SchedulerKeepsQueuesAcrossARestart) {
   result = host->sh("lpadmin -p Q -m lsb/usr/orv/X.ppd.gz && lpadmin -p P -E -v lpd://localhost/x -P /root/plain.ppd");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer P "));
+}
+
+TEST_F(SandboxHostTest, MountsATmpfsThatFillsUp) {
+  const std::string spool = "/var/spool/mivo-full";
+  ASSERT_FALSE(fs::exists(spool));
+  host->write(spool + "/kept", "kept\n", 0640);
+  ASSERT_EQ(host->sh("chown 7:7 " + spool + " " + spool + "/kept && chmod 0710 " + spool).status, 0);
+  host->mountTmpfs(spool, 256 * 1024);
+  EXPECT_EQ(host->sh("stat -f -c %T " + spool + "; echo $(($(stat -f -c '%b*%S' " + spool + "))); stat -c '%a %u:%g' " +
+                     spool + " " + spool + "/kept; cat " + spool + "/kept")
+                .out,
+            "tmpfs\n262144\n710 7:7\n640 7:7\nkept\n");
+
+  const auto full = host->sh("head -c 1048576 /dev/zero > " + spool + "/big");
+  EXPECT_NE(full.status, 0);
+  EXPECT_TRUE(contains(full.err, std::strerror(ENOSPC))) << full.err;
+  EXPECT_EQ(host->sh("stat -f -c %a " + spool).out, "0\n");  // no block left
+  // What filled it is neither on the machine nor in the host's layer there.
+  EXPECT_FALSE(fs::exists(spool));
+  EXPECT_FALSE(fs::exists(host->upperDir() + spool + "/big"));
+  EXPECT_FALSE(contains(slurp("/proc/self/mountinfo"), spool));
+}
+
+TEST_F(SandboxHostTest, RestartsTheSchedulerOnlyWhenItIsDown) {
+  host->startCups();
+  ASSERT_EQ(host->sh("lpadmin -p Q -E -v file:///dev/null -m drv:///sample.drv/generic.ppd").status, 0);
+  // Stops cupsd as a program would and waits until the host's init has reaped it.
+  const auto stopCupsd = [&] {
+    return host->sh("pid=$(pidof cupsd) && kill -TERM $pid && while [ -e /proc/$pid ]; do sleep 0.01; done").status;
+  };
+
+  // A program restarted it by itself: that cupsd is left alone.
+  ASSERT_EQ(stopCupsd(), 0);
+  ASSERT_EQ(host->sh("/usr/sbin/cupsd </dev/null >/dev/null 2>&1").status, 0);
+  const std::string programs = host->sh("pidof cupsd").out;
+  host->restartCupsIfDown();
+  EXPECT_EQ(host->sh("pidof cupsd").out, programs);
+
+  ASSERT_EQ(stopCupsd(), 0);
+  EXPECT_NE(host->sh("lpstat -p").status, 0);
+  host->restartCupsIfDown();
+  EXPECT_TRUE(host->cupsRunning());
+  EXPECT_TRUE(contains(host->sh("lpstat -p").out, "printer Q "));
 }

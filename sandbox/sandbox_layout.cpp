@@ -60,3 +60,16 @@ std::string SandboxHost::read(const std::string& path) const {
 bool SandboxHost::exists(const std::string& path) const {
   return exec({"/bin/sh", "-c", R"SH(test -e "$1" || test -L "$1")SH", "sh", path}, {}).status == 0;
 }
+
+// The tmpfs is filled beside the path and moved over it only when complete.
+void SandboxHost::mountTmpfs(const std::string& path, size_t bytes) {
+  execChecked("mount a tmpfs at " + path, {"/bin/sh", "-c", R"SH(set -e
+mkdir -p -- "$1"
+staging=$(mktemp -d /run/.tmpfs-XXXXXX)
+mount -t tmpfs -o "size=$2,mode=$(stat -L -c %a -- "$1"),uid=$(stat -L -c %u -- "$1"),gid=$(stat -L -c %g -- "$1")" \
+  tmpfs "$staging"
+if ! cp -a -- "$1/." "$staging/"; then umount "$staging"; rmdir "$staging"; exit 1; fi
+mount --move "$staging" "$1"
+rmdir "$staging")SH",
+                                           "sh", path, std::to_string(bytes)});
+}

@@ -62,3 +62,16 @@ while [ "$(cat /proc/$1/comm 2>/dev/null)" = cupsd ]; do
 done)SH",
                              "sh", pid});
 }
+
+void SandboxHost::restartCupsIfDown() {
+  // A cupsd that has exited stays a zombie until the host's init reaps it.
+  const auto found = exec({"/bin/sh", "-c", R"SH(for stat in /proc/[0-9]*/stat; do
+  read -r pid name state rest 2>/dev/null <"$stat" || continue
+  [ "$name" = "(cupsd)" ] && [ "$state" != Z ] && exit 0
+done
+exit 1)SH"},
+                          {});
+  if (found.status == 0) return;
+  cupsPid_.reset();
+  startCups();
+}
