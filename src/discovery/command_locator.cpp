@@ -5,6 +5,7 @@
 #include <array>
 
 #include "run/run_settings.h"
+#include "sys/trusted_paths.h"
 
 namespace {
 
@@ -14,12 +15,14 @@ constexpr std::array kSystemDirs = {
 };
 constexpr std::array kCupsSubdirs = {"/bin/", "/sbin/", "/etc/", "/lib/"};
 
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+// A candidate counts when it exists and root may safely run it: a program
+// that another user could have put or changed there is passed over.
+bool usable(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 && isTrustedProgram(path); }
 
 std::optional<std::string> firstUnderPrefix(const std::string& prefix, std::string_view name) {
   for (const char* sub : kCupsSubdirs) {
     std::string candidate = prefix + sub + std::string(name);
-    if (exists(candidate)) return candidate;
+    if (usable(candidate)) return candidate;
   }
   return std::nullopt;
 }
@@ -29,7 +32,7 @@ std::optional<std::string> firstUnderPrefix(const std::string& prefix, std::stri
 std::optional<std::string> findCommand(std::string_view name) {
   for (const char* dir : kSystemDirs) {
     std::string candidate = dir + std::string(name);
-    if (exists(candidate)) return candidate;
+    if (usable(candidate)) return candidate;
   }
   return std::nullopt;
 }

@@ -6,10 +6,11 @@
 #include <string_view>
 
 // The first existing "/usr/bin/NAME", "/usr/sbin/NAME", ... of the standard
-// system directories; nothing when none exists.
+// system directories that root may safely run (see isTrustedProgram);
+// nothing when none is.
 std::optional<std::string> findCommand(std::string_view name);
 
-// The first existing candidate under the CUPS prefixes (bin, sbin, etc, lib);
+// The first existing, safe candidate under the CUPS prefixes (bin, sbin, etc, lib);
 // findCommand when no CUPS executables prefix is known; the bare name when
 // nothing exists.
 std::string findCupsCommand(std::string_view name);

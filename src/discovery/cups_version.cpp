@@ -9,10 +9,14 @@
 #include <cstdlib>
 
 #include "discovery/command_locator.h"
-#include "install/fs_helpers.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
+#include "sys/paths.h"
+#include "sys/text.h"
+#include "sys/trusted_paths.h"
 
 namespace {
 
@@ -22,12 +26,13 @@ constexpr size_t kLocalDigitsMax = 23;
 // A netcat path built from the source directory must fit 80 bytes.
 constexpr size_t kNetcatPathMax = 79;
 constexpr int kFallbackVersion = 1400;
+// A scheduler that takes the connection and never answers must not hold the
+// run: the probes give up after this long, as if nothing had answered.
+constexpr std::chrono::seconds kProbeLimit{5};
 // The largest raw version kept; anything above normalises to 9999 anyway.
 constexpr int kRawVersionCap = 999999999;
 
 constexpr std::array kCupsConfigPlaces = {"/usr/bin/cups-config", "/usr/sbin/cups-config", "/sbin/cups-config"};
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // The text after the first marker that follows the first phrase.
 std::optional<std::string_view> afterPhraseAndMarker(std::string_view line, std::string_view phrase,
@@ -63,7 +68,7 @@ using LineRule = std::optional<std::string_view> (*)(std::string_view);
 // The version on the first line of the file that the rule accepts.
 std::optional<int> versionFromFile(const std::string& path, LineRule rule, const char* separator) {
   if (!pathExists(path)) return std::nullopt;
-  FilePtr file = openForReading(path);
+  FilePtr file = openRegularFile(path);
   if (!file) return std::nullopt;
   std::string line;
   while (readLinePiece(file.get(), line)) {
@@ -81,9 +86,9 @@ std::optional<int> versionFromCupsConfig() {
                             [](const char* path) { return pathExists(path); });
   if (place == kCupsConfigPlaces.end()) return std::nullopt;
   std::string output = myTmpName("/tmp", "ZEB");
-  runShell(std::string(*place) + " --version > " + formatText(" %s", shellQuote(output).c_str()));
+  runShellBounded(std::string(*place) + " --version > " + formatText(" %s", shellQuote(output).c_str()), kProbeLimit);
   std::string line;
-  if (FilePtr file = openForReading(output)) readLinePiece(file.get(), line);
+  if (FilePtr file = openRegularFile(output)) readLinePiece(file.get(), line);
   ::unlink(output.c_str());
   long raw = digitTextValue(line);
   if (!namesAVersion(raw)) return std::nullopt;
@@ -106,9 +111,9 @@ std::string netcatCommand() {
   const std::string& sourceDir = runSettings().sourceDir;
   if (!sourceDir.empty()) {
     std::string own = sourceDir + "/zebnc";
-    if (own.size() <= kNetcatPathMax && pathExists(own)) return shellQuote(own);
+    if (own.size() <= kNetcatPathMax && pathExists(own) && isTrustedProgram(own)) return shellQuote(own);
   }
-  if (pathExists("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
+  if (pathExists("/opt/orv/bin/zebnc") && isTrustedProgram("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
   return shellQuote(findCommand("nc").value_or("nc"));
 }
 
@@ -186,9 +191,10 @@ int probeCupsVersion() {
 
 int probeCupsHttpVersion() {
   std::string answerPath = myTmpName("/tmp", "ZEB");
-  runShell(formatText("#!/bin/sh\n%s localhost 631 >%s <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n%c\nEOF\n",
-                      netcatCommand().c_str(), shellQuote(answerPath).c_str(), 10));
-  FilePtr answer = openForReading(answerPath);
+  runShellBounded(formatText("#!/bin/sh\n%s localhost 631 >%s <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n%c\nEOF\n",
+                             netcatCommand().c_str(), shellQuote(answerPath).c_str(), 10),
+                  kProbeLimit);
+  FilePtr answer = openRegularFile(answerPath);
   if (!answer) return 0;
   int version = 0;
   std::string line;

@@ -5,10 +5,15 @@
 #include <array>
 #include <cstdlib>
 
-#include "install/fs_helpers.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
+#include "sys/paths.h"
+#include "sys/temp_files.h"
+#include "sys/text.h"
+#include "sys/trusted_paths.h"
 
 namespace {
 
@@ -33,13 +38,12 @@ constexpr std::array kFoomaticRipPlaces = {
 // scheduler that started while the others were listed.
 constexpr std::array kProcessNames = {"cupsd", "lpsched", "lpd", "cupsd"};
 
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
 void dropOneLineEnd(std::string& text) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
 }
 
 std::string tempPath(const char* format) { return formatText(format, static_cast<int>(::getpid())); }
+
 
 // The first process-list line naming the process, its own grep left out.
 std::optional<std::string> findProcessLine(FILE* listing, std::string_view name, int attempt) {
@@ -52,9 +56,40 @@ std::optional<std::string> findProcessLine(FILE* listing, std::string_view name,
   return std::nullopt;
 }
 
+// The process id of a "ps -ef" line (its second word).
+std::optional<int> processIdOf(std::string_view line) {
+  size_t start = line.find_first_not_of(" \t");
+  start = line.find_first_of(" \t", start);
+  start = line.find_first_not_of(" \t", start);
+  if (start == std::string_view::npos) return std::nullopt;
+  int pid = 0;
+  for (size_t i = start; i < line.size() && line[i] >= '0' && line[i] <= '9' && pid < 10000000; ++i)
+    pid = pid * 10 + (line[i] - '0');
+  return pid > 0 ? std::optional<int>(pid) : std::nullopt;
+}
+
+// Every user id of the process (real, effective, saved, file system) is root.
+bool runsAsRoot(int pid) {
+  FilePtr status = openRegularFile(formatText("/proc/%d/status", pid));
+  std::string line;
+  while (status && readLinePiece(status.get(), line)) {
+    if (!line.starts_with("Uid:")) continue;
+    return line.find_first_not_of("0 \t\n", 4) == std::string::npos;
+  }
+  return false;
+}
+
+// The scheduler of a process line may tell where the CUPS programs are.
+bool believable(std::string_view processLine, const std::string& prefix) {
+  std::optional<int> pid = processIdOf(processLine);
+  if (!pid || !runsAsRoot(*pid)) return false;
+  return isTrustedProgram(prefix + "/sbin/cupsd") || isTrustedProgram(prefix + "/bin/cupsd");
+}
+
 void adoptCupsPrefixes(std::string_view processLine) {
   RunSettings& s = runSettings();
-  if (auto binDir = cupsdPrefix(wordOnwards(processLine, "cupsd"))) s.cupsBinDir = *binDir;
+  std::optional<std::string> binDir = cupsdPrefix(wordOnwards(processLine, "cupsd"));
+  if (binDir && believable(processLine, *binDir)) s.cupsBinDir = *binDir;
   std::string prefix;
   std::string execPrefix;
   if (readCupsStartScript(prefix, execPrefix) != 1) return;
@@ -65,10 +100,11 @@ void adoptCupsPrefixes(std::string_view processLine) {
 enum class ProbeOutcome { Decided, GoOnWithLprngCheck };
 
 // One "ps -ef | grep NAME" look; sets kind when the listing decides.
-std::optional<ProbeOutcome> lookForProcess(int attempt, const std::string& listingPath, int& kind) {
+std::optional<ProbeOutcome> lookForProcess(int attempt, const std::string& fixedPath, int& kind) {
   const char* name = kProcessNames[attempt];
+  std::string listingPath = fixedPath;
+  FilePtr listing = createOwnFile(fixedPath, listingPath);
   std::string command = formatText("ps -ef | grep %s > %s", name, shellQuote(listingPath).c_str());
-  FilePtr listing = createExclusiveFile(listingPath);
   if (listing) {
     runShell(command);
     ::sleep(1);
@@ -91,8 +127,8 @@ std::optional<ProbeOutcome> lookForProcess(int attempt, const std::string& listi
 }
 
 int lprngCheck(int kind) {
-  std::string outputPath = tempPath("/tmp/ZEBLPRNG%d");
-  FilePtr output = createExclusiveFile(outputPath);
+  std::string outputPath;
+  FilePtr output = createOwnFile(tempPath("/tmp/ZEBLPRNG%d"), outputPath);
   if (!output) return kind;
   runShell(formatText("lpd -V 2> %s", shellQuote(outputPath).c_str()));
   std::string line;
@@ -121,6 +157,8 @@ int installedCupsPrefixes(std::string& prefix, std::string& execPrefix) {
 }
 
 }  // namespace
+
+bool isTrustedCupsd(std::string_view processLine, const std::string& prefix) { return believable(processLine, prefix); }
 
 int printerManagerFromName(std::string_view value) {
   if (value == "CUPS") return kPrinterCups;
@@ -190,7 +228,7 @@ StartScriptPrefixes scanStartScript(FILE* script) {
 int readCupsStartScript(std::string& prefix, std::string& execPrefix) {
   prefix.clear();
   for (const char* path : kStartScripts) {
-    FilePtr script = openForReading(path);
+    FilePtr script = openRegularFile(path);
     if (!script) continue;
     StartScriptPrefixes found = scanStartScript(script.get());
     if (found.hasExecPrefix) execPrefix = found.execPrefix;

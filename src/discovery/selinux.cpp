@@ -1,10 +1,11 @@
 #include "discovery/selinux.h"
 
 #include "discovery/command_locator.h"
-#include "install/fs_helpers.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/paths.h"
+#include "sys/trusted_paths.h"
 
 namespace {
 
@@ -23,6 +24,11 @@ int installSelinuxModule() {
   if (!semodule) return 0;
   if (!pathExists(kPolicyModule)) {
     writeStderr(messageText(msg::kNoPolicyModule));
+    return 0;
+  }
+  // A policy that someone other than root could have put there is not loaded.
+  if (!isTrustedProgram(kPolicyModule)) {
+    writeStderr(formatText("setup: %s may be written by others than root; not loaded.\n", kPolicyModule));
     return 0;
   }
   return runShell(formatText("%s -i %s", shellQuote(*semodule).c_str(), kPolicyModule));

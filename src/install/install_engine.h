@@ -7,7 +7,10 @@
 #include "install/install_manifest.h"
 
 void goInstall(int count);
-// 1 when the directory and its bin and etc subdirectories exist.
+// What goInstall would copy, logged and reported; nothing is changed.
+void planInstall(int count);
+// 1 when the directory and its bin and etc subdirectories exist; an
+// existing product directory is taken back (owner root, no foreign write).
 int prepareInstallTree(const std::string& dir);
 
 // Where an item goes: a file path, or a directory that receives the file.
@@ -23,7 +26,5 @@ std::optional<CopyTarget> copyTargetFor(const InstallItem& item, const std::stri
                                         const std::string& ppdTargetDir);
 // Whether the item is copied at all (short names and, in place, all but "?" are not).
 bool isCopied(const InstallItem& item, const CopyTarget& target, bool inPlace);
-// "CP  SOURCE TARGET", with source and target quoted for the shell where needed.
-std::string copyCommand(const std::string& cp, const InstallItem& item, const CopyTarget& target);
-// The installed file whose mode is set after the copy.
+// The installed file: the target path itself, or the source's last component in the target directory.
 std::string installedFilePath(const InstallItem& item, const CopyTarget& target);

@@ -1,8 +1,9 @@
 #include "install/install_manifest.h"
 
-#include "install/generated_file.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
 
 namespace {
 
@@ -43,36 +44,11 @@ int modeAfterDestination(std::string_view rest) {
   return value == 0 ? kDefaultItemMode : value;
 }
 
-int lineNumberAt(std::string_view text, const char* position) {
-  std::string_view before(text.data(), static_cast<size_t>(position - text.data()));
-  int lineFeeds = 0;
-  for (char c : before) lineFeeds += c == '\n';
-  return lineFeeds + 1;
-}
-
 std::string manifestPath(const RunSettings& s, bool inEtc) {
   return s.sourceDir + (inEtc ? "/etc/" : "/") + s.manifestName;
 }
 
 }  // namespace
-
-InstallTable& installTable() {
-  static InstallTable table;
-  return table;
-}
-
-std::vector<std::string_view> linePieces(std::string_view text) {
-  std::vector<std::string_view> pieces;
-  while (!text.empty()) {
-    size_t length = std::min(text.size(), kReadPieceMax);
-    size_t lineFeed = text.substr(0, length).find('\n');
-    if (lineFeed != std::string_view::npos) length = lineFeed + 1;
-    std::string_view piece = text.substr(0, length);
-    pieces.push_back(piece.substr(0, piece.find('\0')));
-    text.remove_prefix(length);
-  }
-  return pieces;
-}
 
 bool endsManifest(std::string_view piece) {
   return piece.empty() || piece.find("@@NULL") != std::string_view::npos;
@@ -92,19 +68,26 @@ std::optional<InstallItem> parseManifestLine(std::string_view line) {
 
 ManifestParse parseManifest(std::string_view text) {
   ManifestParse result;
-  for (std::string_view piece : linePieces(text)) {
+  int lineNumber = 1;
+  for (size_t at = 0; at < text.size();) {
+    size_t length = std::min(text.size() - at, kLinePieceMax);
+    size_t lineFeed = text.substr(at, length).find('\n');
+    if (lineFeed != std::string_view::npos) length = lineFeed + 1;
+    std::string_view raw = text.substr(at, length);
+    at += length;
+    int pieceLine = lineNumber;
+    if (raw.back() == '\n') ++lineNumber;
+    std::string_view piece = upToNul(raw);
     if (endsManifest(piece)) break;
     std::optional<InstallItem> item = parseManifestLine(piece);
     if (!item) continue;
-    int line = lineNumberAt(text, piece.data());
     if (item->source.size() > kSourceNameMax) {
-      result.droppedLines.push_back(formatText(
-          "MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.",
-          line, item->source.c_str(), kSourceNameMax));
+      result.droppedLines.push_back(
+          formatText("MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.",
+                     pieceLine, item->source.c_str(), kSourceNameMax));
     } else if (result.items.size() >= kInstallItemMax) {
       result.droppedLines.push_back(formatText(
-          "MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.", line,
-          kInstallItemMax));
+          "MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.", pieceLine, kInstallItemMax));
     } else {
       result.items.push_back(std::move(*item));
     }
@@ -113,8 +96,8 @@ ManifestParse parseManifest(std::string_view text) {
 }
 
 int getInfoData() {
-  const RunSettings& s = runSettings();
-  InstallTable& table = installTable();
+  RunSettings& s = runSettings();
+  InstallTable& table = s.installTable;
   table.clear();
   std::string path = manifestPath(s, true);
   std::optional<std::string> text = readWholeFile(path);

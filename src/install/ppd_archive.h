@@ -3,7 +3,8 @@
 
 #include <string>
 
-// -1 when the directory does not exist, else the wait status of the archiver.
+// -1 when the directory does not exist or no archive could be made, else the
+// wait status of the archiver; an existing archive is never replaced.
 int archivePpdFiles(const std::string& dir);
 
 // The archive path, /var/tmp/MivoPPDFiles<version>.tar.

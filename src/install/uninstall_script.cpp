@@ -3,14 +3,18 @@
 #include <array>
 #include <ctime>
 
-#include "install/generated_file.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/atomic_files.h"
+#include "sys/product.h"
+#include "sys/safe_dirs.h"
 
 namespace {
 
-constexpr const char* kDefaultInstallDir = "/opt/orv";
+// The filter's link in /usr/bin points into the installation, whose copy is
+// removed just before it: the link is removed whatever its target's state.
+constexpr std::string_view kFilterLink = "/usr/bin/zebgsfilter";
 
 // The yes/no question of the script, lines 23 to 56.
 constexpr std::array<const char*, 21> kAskFunctionHead = {
@@ -105,9 +109,14 @@ std::string askFunction() {
   return text;
 }
 
-std::string removals(const std::string& installDir) {
+std::string removals(const std::string& rm, const std::string& installDir) {
   std::string text;
   for (const char* pattern : kInstalledFiles) {
+    if (pattern == kFilterLink) {
+      text += line("if [ -L /usr/bin/zebgsfilter ] || [ -f /usr/bin/zebgsfilter ] ; then " + rm +
+                   " -f /usr/bin/zebgsfilter ; fi");
+      continue;
+    }
     text += line("delFile " + shellQuote(installedPath(pattern, installDir)));
   }
   for (const char* pattern : kInstalledDirs) {
@@ -132,21 +141,27 @@ std::string uninstallScriptText(const std::string& rm, const std::string& instal
   text += line("if [ $it_is -ne 0 ] ; then");
   text += line("  exit");
   text += line("fi");
-  text += removals(installDir);
+  text += removals(rm, installDir);
   return text;
 }
 
 void writeUninstallScript() {
   const RunSettings& s = runSettings();
   // Without a directory of its own the script would name the system's directories.
-  std::string installDir = s.installDir.empty() ? kDefaultInstallDir : s.installDir;
+  std::string installDir = s.installDir.empty() ? kProductDir : s.installDir;
   std::string path = installDir + "/etc/UNINSTALLMIVO";
   std::time_t now = std::time(nullptr);
   std::string text = uninstallScriptText(s.commands.rm, installDir, std::ctime(&now));
-  if (isRootDirectory(installDir) || !writeGeneratedFile(path, text)) {
+  FileAccess access;
+  access.mode = 0755;
+  access.owner = static_cast<uid_t>(s.uid);
+  access.group = static_cast<gid_t>(s.gid);
+  std::string why;
+  std::optional<SafeDir> etc = isRootDirectory(installDir) ? std::nullopt : SafeDir::open(installDir + "/etc", &why);
+  if (!etc || !writeFileAtomically(*etc, "UNINSTALLMIVO", text, access, &why)) {
     logMsg(msg::kCannotOpenFile, path);
+    if (!why.empty()) logMessage("\t" + why + ".");
     return;
   }
-  setGeneratedFileAccess(path, 0755, s.uid, s.gid);
   logMsg(msg::kScriptCreated, path);
 }

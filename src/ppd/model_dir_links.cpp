@@ -10,15 +10,16 @@
 #include <optional>
 
 #include "install/fs_helpers.h"
+#include "sys/file_handles.h"
+#include "sys/paths.h"
+#include "sys/text.h"
 #include "ppd/ppd_directories.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 
 namespace {
 
-std::vector<ModelLink> gModelLinks;
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+std::vector<ModelLink>& modelLinks() { return runSettings().modelLinks; }
 
 std::string linkTarget(const std::string& path) {
   std::string target(PATH_MAX, '\0');
@@ -37,13 +38,13 @@ bool worthExamining(const std::string& path) {
 }
 
 void recordLink(const std::string& entry, std::string target) {
-  gModelLinks.push_back({entry, std::move(target)});
-  logMsg(msg::kLinked, static_cast<int>(gModelLinks.size()), entry, gModelLinks.back().target);
+  modelLinks().push_back({entry, std::move(target)});
+  logMsg(msg::kLinked, static_cast<int>(modelLinks().size()), entry, modelLinks().back().target);
 }
 
 void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
   bool sawFoomatic = false;
-  while (gModelLinks.size() < kModelLinkRows) {
+  while (modelLinks().size() < kModelLinkRows) {
     const dirent* entry = ::readdir(dir);
     if (!entry) break;
     std::string name = entry->d_name;
@@ -57,7 +58,7 @@ void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
     recordLink(path, std::move(target));
     if (decision == LinkDecision::RecordAndStop) break;
   }
-  if (gModelLinks.empty() && !sawFoomatic) logMsg(msg::kNoKnownLinks, modelDir);
+  if (modelLinks().empty() && !sawFoomatic) logMsg(msg::kNoKnownLinks, modelDir);
 }
 
 // The old-CUPS choice among the recorded rows, by the first flag that is set.
@@ -97,7 +98,7 @@ void makeModelDirLink(const std::string& ppdInstallDir, const std::string& linkP
 
 }  // namespace
 
-const std::vector<ModelLink>& modelLinkTable() { return gModelLinks; }
+const std::vector<ModelLink>& modelLinkTable() { return runSettings().modelLinks; }
 
 LinkDecision decideModelLink(int flags, std::string_view entryPath, std::string_view target) {
   if (flags & PPDLOC_CUSTOM) return contains(entryPath, "custom") ? LinkDecision::Record : LinkDecision::Skip;
@@ -121,7 +122,7 @@ void scanModelDirLinks(int& rowCount) {
   const RunSettings& s = runSettings();
   rowCount = 0;
   if (!pathExists(s.cupsModelDir)) return;
-  gModelLinks.clear();
+  modelLinks().clear();
   constexpr int kScannedBits = PPDLOC_FOOMATIC | PPDLOC_CUSTOM | PPDLOC_USR_SHARE | PPDLOC_OPT_SHARE;
   DirPtr dir(::opendir(s.cupsModelDir.c_str()));
   if (dir) {
@@ -129,18 +130,19 @@ void scanModelDirLinks(int& rowCount) {
   } else {
     logMsg(msg::kNoKnownLinks, s.cupsModelDir);
   }
-  rowCount = static_cast<int>(gModelLinks.size());
+  rowCount = static_cast<int>(modelLinks().size());
 }
 
 void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount) {
   RunSettings& s = runSettings();
   if (!pathExists(s.cupsModelDir)) return;
   InstallDirInputs in{existingPpdDir, s.ppdInstallDir, s.cupsModelDir, s.ppdLocationFlags, s.cupsVersion, {}};
-  in.rows.assign(gModelLinks.begin(), gModelLinks.begin() + std::min<size_t>(rowCount, gModelLinks.size()));
+  in.rows.assign(modelLinks().begin(), modelLinks().begin() + std::min<size_t>(rowCount, modelLinks().size()));
   InstallDirPlan plan = planPpdInstallDir(in);
   s.ppdInstallDir = plan.dir;
   logMsg(msg::kPpdInstallDir, s.ppdInstallDir);
   std::string linkPath = s.cupsModelDir + "/orv";
+  if (s.dryRun && plan.action != InstallDirAction::Reuse) return;  // nothing is made in a dry run
   switch (plan.action) {
     case InstallDirAction::Reuse:
       logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir);

@@ -6,18 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "ppd/model_link.h"
+
 // Reads the model directory and records up to eight known links in the
 // model link table; rowCount receives the number of rows.
 void scanModelDirLinks(int& rowCount);
 // Settles ppdInstallDir; may create it and, on old CUPS, the "orv" link.
 void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount);
 
-// One recorded entry of the model directory and what it points to (empty
-// for a real directory).
-struct ModelLink {
-  std::string entry;
-  std::string target;
-};
 constexpr size_t kModelLinkRows = 8;
 // CUPS older than this keeps PPD files only where its model directory links.
 constexpr int kNewCupsVersion = 1300;

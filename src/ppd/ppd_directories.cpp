@@ -89,13 +89,6 @@ std::string foundOr(int flags, int bit, const std::string& path) { return (flags
 
 }  // namespace
 
-int isDirectory(const std::string& path) {
-  if (::access(path.c_str(), F_OK) != 0) return 0;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return 0;
-  return S_ISDIR(info.st_mode) ? 1 : 0;
-}
-
 int findCupsModelDir() {
   std::optional<std::string> found = firstDirectory(kModelDirCandidates, isDirectory);
   runSettings().cupsModelDir = found.value_or(kDefaultModelDir);

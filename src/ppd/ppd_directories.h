@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sys/paths.h"
+
 enum PpdLocation {
   PPDLOC_MODEL_DIR = 0x001,
   PPDLOC_FOOMATIC = 0x002,
@@ -18,8 +20,6 @@ enum PpdLocation {
   PPDLOC_OPENPRINTING = 0x200,
 };
 
-// 1 when the path exists and, links followed, is a directory.
-int isDirectory(const std::string& path);
 int findCupsModelDir();
 int findSystemPpdDir();
 // Fills the PPD directory settings, logs the summary block, returns the flags.

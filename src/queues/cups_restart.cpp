@@ -3,7 +3,7 @@
 #include <string>
 
 #include "discovery/command_locator.h"
-#include "queues/queue_files.h"
+#include "sys/paths.h"
 #include "run/run_log.h"
 #include "run/shell.h"
 

@@ -1,10 +1,16 @@
 #include "queues/option_capture.h"
 
+#include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "run/run_log.h"
+#include "sys/file_handles.h"
 
 // The PPD API of libcups is deprecated but is the reader the scheduler uses.
 #pragma GCC diagnostic push
@@ -18,6 +24,15 @@ struct PpdCloser {
 };
 using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
 
+bool isCustomValue(const char* value) { return ::strncasecmp(value, "Custom.", 7) == 0; }
+
+bool hasChoice(const ppd_option_t& option, const char* name) {
+  for (int c = 0; c < option.num_choices; ++c) {
+    if (std::strcmp(option.choices[c].choice, name) == 0) return true;
+  }
+  return false;
+}
+
 void captureOption(const ppd_option_t& option, OptionList& list, unsigned& counter) {
   for (int c = 0; c < option.num_choices; ++c) {
     const ppd_choice_t& choice = option.choices[c];
@@ -25,14 +40,33 @@ void captureOption(const ppd_option_t& option, OptionList& list, unsigned& count
     addOptList(&list, OptionRecord{option.keyword, choice.choice});
     ++counter;
   }
+  // A custom size (Custom.WIDTHxHEIGHT) is no listed choice, but a value the
+  // option's Custom choice stands for.
+  if (isCustomValue(option.defchoice) && hasChoice(option, "Custom")) {
+    addOptList(&list, OptionRecord{option.keyword, option.defchoice});
+    ++counter;
+  }
 }
 
-// Whether the new PPD's option offers the captured choice; an option it lacks
-// has no default line to rewrite, so it needs no message.
-bool offersChoice(ppd_file_t* ppd, const OptionRecord& record, bool& optionKnown) {
-  ppd_option_t* option = ppdFindOption(ppd, record.keyword.c_str());
-  optionKnown = option != nullptr;
-  return option && ppdFindChoice(option, record.value.c_str());
+// libcups reads the PPD text from an anonymous file in memory: nothing is
+// written to disk for it.
+PpdPtr parsePpdText(std::string_view text) {
+  if (text.empty()) return nullptr;
+  FdHolder memory(::memfd_create("ppd", MFD_CLOEXEC));
+  if (memory.get() < 0) return nullptr;
+  for (std::string_view rest = text; !rest.empty();) {
+    ssize_t written = ::write(memory.get(), rest.data(), rest.size());
+    if (written <= 0) return nullptr;
+    rest.remove_prefix(static_cast<size_t>(written));
+  }
+  if (::lseek(memory.get(), 0, SEEK_SET) != 0) return nullptr;
+  return PpdPtr(ppdOpenFd(memory.get()));
+}
+
+void notCarry(std::vector<ReportDefault>& notCarried, const OptionRecord& record, const char* reason,
+              const char* line) {
+  logIfAny(formatText(line, record.keyword.c_str(), record.value.c_str()));
+  notCarried.push_back({record.keyword, record.value, reason});
 }
 
 }  // namespace
@@ -52,20 +86,24 @@ int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count
   return static_cast<int>(counter);
 }
 
-OptionList keepOfferedDefaults(const std::string& newPpdPath, const OptionList& captured) {
-  PpdPtr ppd(ppdOpenFile(newPpdPath.c_str()));
-  if (!ppd) return captured;
-  OptionList kept;
+bool carriedDefaults(std::string_view newPpdText, const OptionList& captured, OptionList& carried,
+                     std::vector<ReportDefault>& notCarried) {
+  PpdPtr ppd = parsePpdText(newPpdText);
+  if (!ppd) return false;
   for (const OptionRecord& record : captured.records) {
-    bool optionKnown = false;
-    if (offersChoice(ppd.get(), record, optionKnown)) {
-      kept.records.push_back(record);
-    } else if (optionKnown) {
-      logIfAny(formatText("Default %s/%s is not offered by the new PPD; its own default stays.\n",
-                          record.keyword.c_str(), record.value.c_str()));
+    // ppdFindOption matches keywords, and ppdFindChoice choices (a Custom.
+    // value against the Custom choice), without regard to case.
+    ppd_option_t* option = ppdFindOption(ppd.get(), record.keyword.c_str());
+    if (!option) {
+      notCarry(notCarried, record, "option-not-declared", "Default %s/%s: the new PPD has no such option; not carried.\n");
+    } else if (!ppdFindChoice(option, record.value.c_str())) {
+      notCarry(notCarried, record, "choice-not-offered",
+               "Default %s/%s is not offered by the new PPD; its own default stays.\n");
+    } else {
+      carried.records.push_back(record);
     }
   }
-  return kept;
+  return true;
 }
 
 #pragma GCC diagnostic pop

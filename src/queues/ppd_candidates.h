@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-struct PpdCandidate {
-  std::string path;
-  bool opened = false;  // false: the CUPS file reader could not open it
-  std::optional<std::string> model;
-  int kind = 0;
-  int id = 0;
-};
+#include "queues/ppd_candidate.h"
 
-// The candidates of a directory in listing order; read on first use.
+// The candidates of a directory in listing order; read on first use. In a
+// dry run the PPD install directory also holds, by name, the PPD files the
+// installation would copy into it.
 const std::vector<PpdCandidate>& ppdCandidatesOf(const std::string& dir);
 // Forgets every index, so the next search reads the directories again.
 void forgetPpdCandidates();
-// How many candidate files the CUPS file reader has opened in this process.
+// How many candidate files the CUPS file reader has opened in this run.
 long ppdCandidateFilesOpened();
+
+// The whole text of a PPD, plain or gzip-compressed, read in-process; false
+// (why tells) when it cannot be read to its end or its compressed stream is broken.
+bool readPpdText(const std::string& path, std::string& text, std::string& why);

@@ -1,12 +1,12 @@
-// Carries captured option defaults into a new PPD: a line filter that rewrites
-// the default lines inside the option blocks (*OpenUI ... *CloseUI).
+// Carries captured option defaults into a new PPD: a line filter that
+// rewrites the default lines inside the option blocks (*OpenUI ... *CloseUI,
+// and *JCLOpenUI ... *JCLCloseUI).
 #pragma once
 
-#include <istream>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "queues/option_capture.h"
 
@@ -14,15 +14,21 @@
 constexpr size_t kDefaultKeywordMax = 78;
 constexpr size_t kDefaultValueMax = 79;
 
-// Copies in to out, rewriting every default line inside an option block as
-// "*Default<keyword>: <value>\n" with the captured value where there is one.
-// Returns 0 when the input is exhausted.
-int processNewPPD(std::istream& in, std::ostream& out, const OptionList& options, int optionCount);
+// Copies in to out, read in pieces of at most 255 bytes, rewriting every
+// default line inside an option block as "*Default<keyword>: <value>" with
+// the captured value where there is one, ending as the line did (LF or
+// CR LF). Only lines that begin with a keyword count: a commented-out block
+// is copied as it stands. The keywords whose default line was written with
+// a captured value go to written. Returns 0 when the input is exhausted.
+int processNewPPD(std::string_view in, std::string& out, const OptionList& options, int optionCount,
+                  std::vector<std::string>* written = nullptr);
 
-// For a "*Default<keyword>: <value>" line: '*' and the keyword, with the
-// value's first token in value. Nothing for a *DefaultColorSep line, a line
-// without "*Default" or one whose keyword has no end on the line.
+// For a "*Default<keyword>: <value>" line: '*' and the keyword (up to the
+// first NUL, line end cut), with the value's first token in value. Nothing for
+// a *DefaultColorSep line, a line without "*Default" or one whose keyword has
+// no end on the line.
 std::optional<std::string> parseDefaultLine(std::string_view line, std::string& value);
 
-// The first captured record for a keyword text that begins with '*'.
+// The first captured record for a keyword text that begins with '*'; the
+// keyword is compared without regard to case, as libcups does.
 const OptionRecord* findOption(const OptionList* list, std::string_view keywordText);

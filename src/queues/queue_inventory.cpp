@@ -2,11 +2,15 @@
 
 #include <cstdlib>
 
-#include "queues/line_pieces.h"
 #include "queues/model_table.h"
-#include "queues/queue_files.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
+#include "sys/atomic_files.h"
+#include "sys/dir_listing.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
+#include "sys/paths.h"
+#include "sys/safe_dirs.h"
 
 namespace {
 
@@ -26,11 +30,6 @@ int pdlKindOf(std::string_view line) {
   return PDL_NONE;
 }
 
-std::string cupsPpdDirectory() {
-  const std::string& base = runSettings().cupsBaseDir;
-  if (base.empty() || base == "/") return "/etc/cups/ppd";
-  return base + "/etc/cups/ppd";
-}
 
 // The queue name of a PPD file name: up to its first ".ppd", at most 79 bytes.
 std::string queueNameOf(const std::string& fileName) {
@@ -94,10 +93,33 @@ std::string infoFilePath(int kind) {
   return runSettings().installDir + "/" + fileName;
 }
 
+// A line of the information file without its line end; the CR of a CR LF
+// file goes too, so that its markers and names read as in any other file.
 bool readTrimmedLine(std::FILE* file, std::string& line) {
   if (!readLinePiece(file, line)) return false;
   line.resize(upToNul(line).size());
+  if (line.ends_with("\r\n")) line.erase(line.size() - 2, 1);
   trimTrailing(line, kInfoTrimLength);
+  if (line.ends_with('\r')) line.pop_back();
+  return true;
+}
+
+// What a killed run left in the directories the update writes to.
+void removeLeftoverTemporaries(const std::string& ppdDir) {
+  if (runSettings().dryRun) return;
+  for (const std::string& dir : {ppdDir, directoryOf(ppdDir)}) {
+    std::optional<SafeDir> handle = SafeDir::open(dir);
+    int removed = handle ? removeStaleTemporaries(*handle) : 0;
+    if (removed > 0) logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
+  }
+}
+
+// An entry that cannot be a queue of ours: a temporary file of ours, or a
+// name that would not make a usable queue name (logged).
+bool passedOver(const std::string& entry, const std::string& name) {
+  if (isOwnTemporaryName(entry)) return true;
+  if (isUsableQueueName(name)) return false;
+  logMessage("Queue PPD passed over, its name cannot name a queue or a file: '" + entry + "'.");
   return true;
 }
 
@@ -121,6 +143,12 @@ int readPrinterNames(std::FILE* file, QueueList& list) {
 }
 
 }  // namespace
+
+std::string cupsPpdDirectory() {
+  const std::string& base = runSettings().cupsBaseDir;
+  if (base.empty() || base == "/") return "/etc/cups/ppd";
+  return base + "/etc/cups/ppd";
+}
 
 std::optional<std::string_view> identifyModel(std::string_view line, int& kind, int& id) {
   size_t keyword = line.find(kModelKeyword);
@@ -158,10 +186,11 @@ int scanQueuePpds(QueueList& list, int& count) {
   count = 0;
   std::string dir = cupsPpdDirectory();
   if (!pathExists(dir)) return 0;
+  removeLeftoverTemporaries(dir);
   for (const std::string& entry : listDirectory(dir)) {
     std::string path = dir + "/" + entry;
     auto found = scanQueuePpd(path);
-    if (!found) continue;
+    if (!found || passedOver(entry, queueNameOf(entry))) continue;
     QueueRecord record;
     record.model = found->model;
     record.ppdPath = path;
@@ -242,4 +271,9 @@ int freeQueueList(QueueList* list) {
 int clearQueueList(QueueList* list) {
   if (list) *list = QueueList{};
   return 0;
+}
+
+bool isUsableQueueName(const std::string& name) {
+  if (name.find('/') != std::string::npos || name == "." || name == "..") return false;
+  return name.find_first_not_of(" \t\n\r\f\v") != std::string::npos;
 }

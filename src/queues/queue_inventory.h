@@ -26,6 +26,8 @@ void trimTrailing(std::string& text, size_t n);
 // Removes line feeds, carriage returns and blanks from the end.
 void trimLineEnd(std::string& text);
 
+// The scheduler's PPD directory: /etc/cups/ppd under the CUPS prefix.
+std::string cupsPpdDirectory();
 // Fills the list with the product's queues of the CUPS PPD directory and logs
 // them with the PPD each would get; 1 when any was found.
 int scanQueuePpds(QueueList& list, int& count);

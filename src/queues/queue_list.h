@@ -25,3 +25,7 @@ struct QueueList {
 
   QueueRecord& head() { return records.front(); }
 };
+
+// Whether a queue name may form a path or a command: not empty or blank,
+// no '/', not "." or "..".
+bool isUsableQueueName(const std::string& name);

@@ -1,123 +1,174 @@
 #include "queues/queue_update.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <sstream>
+#include <exception>
 
 #include "queues/cups_restart.h"
-#include "queues/line_pieces.h"
 #include "queues/ppd_candidates.h"
 #include "queues/ppd_transplant.h"
-#include "queues/queue_files.h"
 #include "queues/queue_inventory.h"
 #include "run/console_questions.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
-#include "run/shell.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
+#include "sys/product.h"
+#include "sys/text.h"
 
 namespace {
 
 constexpr size_t kRuleWidth = 58;
-constexpr const char* kConfigPathFormat = "/opt/orv/%s/root/mivoConfig";
 constexpr std::string_view kOldConfigVersion = "%%MIVO_VERSION_1.0";
-constexpr const char* kNewConfigVersion = "%%MIVO_VERSION_3.0\n";
-constexpr std::string_view kGzipSuffix = ".gz";
-
-// Removes the files it holds when it goes out of scope, unless kept.
-class RemoveOnExit {
- public:
-  ~RemoveOnExit() {
-    for (const std::string& path : paths_) ::unlink(path.c_str());
-  }
-  void add(const std::string& path) { paths_.push_back(path); }
-  void keep(const std::string& path) { std::erase(paths_, path); }
-
- private:
-  std::vector<std::string> paths_;
-};
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
+constexpr std::string_view kNewConfigVersion = "%%MIVO_VERSION_3.0\n";
 
 bool findNewPpd(const std::string& ppdInstallDir, const QueueRecord& queue, std::string& found) {
   return findModelPpd(ppdInstallDir, queue, queue.pdlKind, queue.modelId, found) ||
          findModelPpd(kProductPpdDir, queue, queue.pdlKind, queue.modelId, found);
 }
 
-// Copies the new PPD into the exclusive temporary file and decompresses it
-// there when needed; the path of the plain copy, or empty after a logged failure.
-std::string plainCopyOf(const std::string& found, const QueueRecord& queue, RemoveOnExit& cleanup) {
-  bool compressed = found.find(kGzipSuffix) != std::string::npos;
-  TempFile input;
-  if (!makeTempFile(temporaryDirectory(), "zebin", compressed ? ".gz" : "", input)) {
-    logMsg(msg::kCannotOpenForQueue, temporaryDirectory() + "/zebin", queue.name);
-    return {};
-  }
-  cleanup.add(input.path);
-  closeChecked(input.fd);
-  if (!copyFile(found, input.path)) {
-    logMsg(msg::kCannotOpenForQueue, found, queue.name);
-    return {};
-  }
-  if (!compressed) return input.path;
-  const CommandTable& commands = runSettings().commands;
-  if (runShell(formatText("%s -d %s", commands.gzip.c_str(), shellQuote(input.path).c_str())) != 0) {
-    logMsg(msg::kCannotDecompress, input.path, queue.name);
-    return {};
-  }
-  std::string plain = input.path.substr(0, input.path.size() - kGzipSuffix.size());
-  cleanup.add(plain);
-  return plain;
+std::string valuesOf(const std::vector<OptionRecord>& records) {
+  std::string text;
+  for (const OptionRecord& r : records) text += (text.empty() ? "" : ", ") + r.keyword + "=" + r.value;
+  return text.empty() ? "none" : text;
 }
 
-// Runs the transplant; the rewritten text, or nothing after a logged failure.
-std::optional<std::string> transplantDefaults(const std::string& plainPath, const OptionList& options,
-                                              int optionCount, const QueueRecord& queue) {
-  std::ifstream in(plainPath, std::ios::binary);
-  if (!in) {
-    logMsg(msg::kCannotOpenForQueue, plainPath, queue.name);
-    return std::nullopt;
+std::vector<ReportDefault> reportDefaults(const OptionList& list) {
+  std::vector<ReportDefault> defaults;
+  for (const OptionRecord& r : list.records) defaults.push_back({r.keyword, r.value, ""});
+  return defaults;
+}
+
+// The model's new PPD, read whole and checked; empty after a logged failure.
+bool readNewPpd(const std::string& found, const QueueRecord& queue, std::string& text) {
+  std::string why;
+  if (!readPpdText(found, text, why)) {
+    logMsg(msg::kCannotOpenForQueue, found, queue.name);
+    logFailure("\t" + why + ".");
+    return false;
   }
-  OptionList offered = keepOfferedDefaults(plainPath, options);
-  std::ostringstream out;
-  processNewPPD(in, out, offered, optionCount);
-  if (in.bad()) {
-    logMsg(msg::kCannotOpenForQueue, plainPath, queue.name);
-    return std::nullopt;
+  if (!endsWithLineEnd(text)) {
+    logFailure(formatText("%s is not a complete PPD (it ends in the middle of a line); the printer %s keeps its PPD.",
+                          found.c_str(), queue.name.c_str()));
+    return false;
   }
-  return std::move(out).str();
+  return true;
+}
+
+// Captured defaults the new PPD declares but whose default line the
+// transplant never met are not carried either; each gets its line.
+void noteUnwritten(NewQueuePpd& next, const std::vector<std::string>& written) {
+  for (const OptionRecord& r : next.carried.records) {
+    if (std::find(written.begin(), written.end(), r.keyword) != written.end()) continue;
+    logIfAny(formatText("Default %s/%s: the new PPD has no default line for it in an option block; not carried.\n",
+                        r.keyword.c_str(), r.value.c_str()));
+    next.notCarried.push_back({r.keyword, r.value, "no-default-line"});
+  }
+  std::erase_if(next.carried.records, [&written](const OptionRecord& r) {
+    return std::find(written.begin(), written.end(), r.keyword) == written.end();
+  });
+}
+
+bool writeBesideQueuePpd(const QueueRecord& queue, NewQueuePpd& next) {
+  std::string why;
+  next.dir = SafeDir::open(directoryOf(queue.ppdPath), &why);
+  if (next.dir) {
+    next.file = std::make_unique<PendingFile>(*next.dir);
+    if (next.file->write(next.text)) return true;
+    why = next.file->error();
+    next.file.reset();
+  }
+  logFailure(formatText("The new PPD of the printer %s could not be written: %s.", queue.name.c_str(), why.c_str()));
+  return false;
 }
 
 void updateQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
   logMessage(std::string(kRuleWidth, '='));
   logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
+  ReportQueue& report = runReport().addQueue(queue.name);
+  report.oldPpd = queue.ppdPath;
+  report.outcome = "failed";
   unsigned optionCount = 0;
   captureOptions(queue.ppdPath, options, optionCount);
-  int backedUp = backupQueuePpd(queue.ppdPath, queue.name);
-  std::string outName;
-  installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, outName);
-  if (!outName.empty()) {
-    if (backedUp) {
-      installQueuePpd(queue.ppdPath, outName);
-    } else {
-      logIfAny(formatText("%s could not be saved; the printer %s keeps its PPD.\n",
-                          queue.ppdPath.c_str(), queue.name.c_str()));
+  bool backedUp = backupQueuePpd(queue.ppdPath, queue.name) == 1;
+  if (backedUp) report.backup = backupPathFor(queue.ppdPath, queue.name);
+  NewQueuePpd next;
+  if (installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next)) {
+    report.newPpd = next.source;
+    report.carried = reportDefaults(next.carried);
+    report.notCarried = next.notCarried;
+    if (!backedUp) {
+      logFailure(formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(),
+                            queue.name.c_str()));
+      report.detail = "the old PPD could not be saved";
+    } else if (installQueuePpd(queue.ppdPath, next)) {
+      report.outcome = "updated";
     }
-    ::unlink(outName.c_str());
+  } else {
+    report.detail = "no complete new PPD of its model could be made";
   }
   processPrinterConfig(queue.name);
+}
+
+void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
+  logMessage(std::string(kRuleWidth, '='));
+  logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
+  ReportQueue& report = runReport().addQueue(queue.name);
+  report.oldPpd = queue.ppdPath;
+  unsigned optionCount = 0;
+  captureOptions(queue.ppdPath, options, optionCount);
+  NewQueuePpd next;
+  if (!installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next)) {
+    report.outcome = "failed";
+    report.detail = "no complete new PPD of its model could be made";
+    return;
+  }
+  logMessage(formatText("Dry run: the printer %s would move to %s, saved first as %s; defaults carried: %s.",
+                        queue.name.c_str(), next.source.c_str(), backupPathFor(queue.ppdPath, queue.name).c_str(),
+                        valuesOf(next.carried.records).c_str()));
+  report.outcome = "would-update";
+  report.newPpd = next.source;
+  report.backup = backupPathFor(queue.ppdPath, queue.name);
+  report.carried = reportDefaults(next.carried);
+  report.notCarried = next.notCarried;
+}
+
+// One queue; whatever goes wrong with it stays with it.
+void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
+  try {
+    if (runSettings().dryRun) {
+      planQueue(ppdInstallDir, queue, options);
+    } else {
+      updateQueue(ppdInstallDir, queue, options);
+    }
+  } catch (const std::exception& error) {
+    logFailure(formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.name.c_str(), error.what()));
+    ReportQueue& report = runReport().queueEntry(queue.name);
+    report.oldPpd = queue.ppdPath;
+    report.outcome = "failed";
+    report.detail = error.what();
+  }
+  freeOptionList(&options);
+}
+
+// The queue's configuration file under /opt/orv, reached without following a link.
+std::optional<SafeDir> configDirOf(const std::string& queueName) {
+  if (!isUsableQueueName(queueName)) return std::nullopt;
+  std::optional<SafeDir> product = SafeDir::open(kProductDir);
+  std::optional<SafeDir> queueDir = product ? product->child(queueName) : std::nullopt;
+  return queueDir ? queueDir->child("root") : std::nullopt;
 }
 
 }  // namespace
 
 int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, int askFlag) {
+  const RunSettings& s = runSettings();
   auto started = std::chrono::steady_clock::now();
+  if (s.dryRun) askFlag = 0;
   OptionList options;
   int queues = std::min(count, static_cast<int>(list.records.size()));
   for (int i = 0; i < queues; ++i) {
@@ -126,23 +177,24 @@ int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, i
       int answer = askYesNoAll(formatMessage(msg::kAskUpdateQueue, queue.name));
       if (answer == kAnswerBreak) return 1;
       if (answer == kAnswerAll) askFlag = 0;
-      if (answer == kAnswerNo) continue;
+      if (answer == kAnswerNo) {
+        runReport().addQueue(queue.name).outcome = "kept";
+        continue;
+      }
     }
-    updateQueue(ppdInstallDir, queue, options);
-    freeOptionList(&options);
+    handleQueue(ppdInstallDir, queue, options);
   }
-  if (runSettings().debugLevel > 0) {
+  if (s.debugLevel > 0) {
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     writeStderr(formatText("updateQueues: %d queues in %.3f s; %ld candidate PPD files opened.\n", queues,
                            took.count(), ppdCandidateFilesOpened()));
   }
-  restartCups();
+  if (!s.dryRun) restartCups();
   return 1;
 }
 
 int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, int optionCount,
-                  const QueueRecord& queue, std::string& outName) {
-  outName.clear();
+                  const QueueRecord& queue, NewQueuePpd& next) {
   logMsg(msg::kProcessingQueuePpd, queue.name);
   std::string found;
   if (!findNewPpd(ppdInstallDir, queue, found)) {
@@ -150,25 +202,20 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
     return 0;
   }
   logIfAny(formatText("PPD = %s.\n", found.c_str()));
-  RemoveOnExit cleanup;
-  TempFile output;
-  if (!makeTempFile(temporaryDirectory(), "zebot", "", output)) {
-    logMsg(msg::kCannotOpenForQueue, temporaryDirectory() + "/zebot", queue.name);
+  next.source = found;
+  std::string newText;
+  if (!readNewPpd(found, queue, newText)) return 0;
+  if (!carriedDefaults(newText, options, next.carried, next.notCarried)) {
+    logFailure(formatText("%s is not a PPD that can be read; the printer %s keeps its PPD.", found.c_str(),
+                          queue.name.c_str()));
     return 0;
   }
-  cleanup.add(output.path);
-  std::string plainPath = plainCopyOf(found, queue, cleanup);
-  if (plainPath.empty()) return 0;
-  auto text = transplantDefaults(plainPath, options, optionCount, queue);
-  if (!text) return 0;
-  if (text->empty() || !writeAll(output.fd.get(), *text) || !closeChecked(output.fd)) {
-    logIfAny(formatText("%s was not completely written for the printer %s.\n", output.path.c_str(),
-                        queue.name.c_str()));
-    return 0;
-  }
-  logMsg(msg::kNewQueuePpdAt, queue.name, output.path);
-  cleanup.keep(output.path);
-  outName = output.path;
+  std::vector<std::string> written;
+  processNewPPD(newText, next.text, next.carried, optionCount, &written);
+  noteUnwritten(next, written);
+  if (runSettings().dryRun) return 1;
+  if (!writeBesideQueuePpd(queue, next)) return 0;
+  logMsg(msg::kNewQueuePpdAt, queue.name, next.file->path());
   return 1;
 }
 
@@ -184,62 +231,61 @@ std::string backupPathFor(const std::string& ppdPath, const std::string& name) {
 
 int backupQueuePpd(const std::string& ppdPath, const std::string& name) {
   std::string backup = backupPathFor(ppdPath, name);
-  const std::string& cp = runSettings().commands.cp;
-  int status = runShell(formatText("%s -f %s %s", cp.c_str(), shellQuote(ppdPath).c_str(),
-                                   shellQuote(backup).c_str()));
-  logMsg(msg::kQueuePpdSaved, ppdPath, backup, status);
-  return status == 0 ? 1 : 0;
+  std::string why;
+  std::optional<SafeDir> dir = SafeDir::open(directoryOf(backup), &why);
+  FileAccess access;
+  access.mode = 0600;
+  struct stat source {};
+  if (::stat(ppdPath.c_str(), &source) == 0) access.mode = source.st_mode & 0777;
+  // Written whole beside its name: a link there is replaced, never written
+  // through; a good earlier backup stays until the new one is complete.
+  bool saved = dir && copyFileAtomically(ppdPath, *dir, lastComponent(backup), access, &why, LinkAtTarget::Replace);
+  logMsg(msg::kQueuePpdSaved, ppdPath, backup, saved ? 0 : -1);
+  if (!saved) logFailure("\t" + why + ".");
+  return saved ? 1 : 0;
 }
 
-int installQueuePpd(const std::string& ppdPath, const std::string& outName) {
-  off_t size = fileSize(outName);
-  if (size <= 0) {
-    logIfAny(formatText("%s is missing or empty; %s is kept.\n", outName.c_str(), ppdPath.c_str()));
-    return 0;
-  }
-  // Copied beside the queue's PPD first, so a rename can put it in place whole.
-  TempFile beside;
-  int status = -1;
-  if (makeTempFile(directoryOf(ppdPath), ".zebot", "", beside)) {
-    const std::string& cp = runSettings().commands.cp;
-    status = runShell(formatText("%s -f %s %s", cp.c_str(), shellQuote(outName).c_str(),
-                                 shellQuote(beside.path).c_str()));
-    bool placed = status == 0 && descriptorSize(beside.fd.get()) == size &&
-                  replaceWith(beside.path, beside.fd.get(), ppdPath);
-    if (!placed) {
-      ::unlink(beside.path.c_str());
-      if (status == 0) status = -1;
-    }
-  }
-  logMsg(msg::kQueuePpdCopied, outName, ppdPath, status);
-  if (status != 0) logIfAny(formatText("%s keeps its PPD.\n", ppdPath.c_str()));
-  return status == 0 ? 1 : 0;
+int installQueuePpd(const std::string& ppdPath, NewQueuePpd& next) {
+  if (!next.file) return 0;
+  std::string temp = next.file->path();
+  FileAccess access;
+  access.mode = 0644;
+  // Filters read a queue's PPD as another user: keep who may read it.
+  access.keepExisting = true;
+  bool placed = next.file->commit(lastComponent(ppdPath), access);
+  logMsg(msg::kQueuePpdCopied, temp, ppdPath, placed ? 0 : -1);
+  if (!placed) logFailure(formatText("%s keeps its PPD: %s.", ppdPath.c_str(), next.file->error().c_str()));
+  next.file.reset();
+  return placed ? 1 : 0;
 }
 
-void raiseConfigVersion(std::istream& in, std::ostream& out) {
-  std::string line;
-  while (readLinePiece(in, line)) {
-    if (line.find(kOldConfigVersion) != std::string::npos) {
-      out << kNewConfigVersion;
-    } else {
-      out << line;
-    }
+std::string raiseConfigVersion(std::string_view text) {
+  std::string out;
+  for (std::string_view piece : linePieces(text)) {
+    out += piece.find(kOldConfigVersion) != std::string_view::npos ? kNewConfigVersion : piece;
   }
+  return out;
 }
+
+bool endsWithLineEnd(std::string_view text) { return !text.empty() && (text.back() == '\n' || text.back() == '\r'); }
 
 int processPrinterConfig(const std::string& queueName) {
-  std::string path = formatText(kConfigPathFormat, queueName.c_str());
-  if (fileSize(path) < 0) return 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
-  std::ostringstream text;
-  raiseConfigVersion(in, text);
-  if (in.bad()) return 0;
-  TempFile temp;
-  if (!makeTempFile(directoryOf(path), "ZEB", "", temp)) return 0;
-  if (!writeAll(temp.fd.get(), text.str()) || !replaceWith(temp.path, temp.fd.get(), path)) {
-    ::unlink(temp.path.c_str());
-    logIfAny(formatText("processPrinterConfig(%s): not rewritten, kept as it was.\n", queueName.c_str()));
+  std::optional<SafeDir> dir = configDirOf(queueName);
+  struct stat info {};
+  if (!dir || entryType(dir->fd(), "mivoConfig", &info) != EntryType::Regular) return 0;
+  FdHolder fd(::openat(dir->fd(), "mivoConfig", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  int error = 0;
+  std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get(), &error) : std::nullopt;
+  std::string path = dir->pathOf("mivoConfig");
+  if (!text) {
+    logFailure(formatText("processPrinterConfig(%s): %s cannot be read; kept as it was.", queueName.c_str(), path.c_str()));
+    return 0;
+  }
+  FileAccess access;
+  access.keepExisting = true;
+  std::string why;
+  if (!writeFileAtomically(*dir, "mivoConfig", raiseConfigVersion(*text), access, &why)) {
+    logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queueName.c_str(), why.c_str()));
     return 0;
   }
   logMsg(msg::kPrinterConfigUpdated, queueName);

@@ -1,78 +1,22 @@
 #include "removal/uninstall.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <memory>
 #include <optional>
-#include <utility>
 
+#include "queues/queue_list.h"
 #include "run/run_log.h"
-#include "run/file_handles.h"
+#include "run/run_report.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/paths.h"
+#include "sys/safe_dirs.h"
+#include "sys/text.h"
 
 namespace {
 
-bool isDotEntry(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-bool lstatPath(int dirFd, const char* name, struct stat& info) {
-  return ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-int removeDirectoryAt(int parentFd, const char* name);
-
-// One entry of a directory being emptied. Regular files go, and so do links
-// to regular files or directories (the link, never what it points to); a
-// directory is emptied and removed; fifos, sockets and devices stay.
-void removeEntryAt(int dirFd, const char* name) {
-  struct stat self {};
-  if (!lstatPath(dirFd, name, self)) return;
-  if (S_ISDIR(self.st_mode)) {
-    removeDirectoryAt(dirFd, name);
-    return;
-  }
-  struct stat target = self;
-  if (S_ISLNK(self.st_mode) && ::fstatat(dirFd, name, &target, 0) != 0) return;
-  if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) ::unlinkat(dirFd, name, 0);
-}
-
-// Removes every entry it can; false when the directory could not be listed.
-bool emptyDirectory(DIR* dir) {
-  int fd = ::dirfd(dir);
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(dir);
-    if (!entry) return errno == 0;
-    if (!isDotEntry(entry->d_name)) removeEntryAt(fd, entry->d_name);
-  }
-}
-
-// O_NOFOLLOW: a directory swapped for a link while we walk is never entered.
-int removeDirectoryAt(int parentFd, const char* name) {
-  FdHolder fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) return -1;
-  DirPtr dir(::fdopendir(fd.get()));
-  if (!dir) return -1;
-  fd.release();  // the listing owns it now
-  if (!emptyDirectory(dir.get())) return -1;
-  return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0 ? 0 : -1;
-}
-
-bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-// A link counts as existing by itself, so a dangling one is removed too.
-bool removeFile(const std::string& path) {
-  struct stat info {};
-  if (!lstatPath(AT_FDCWD, path.c_str(), info)) return false;
-  return ::unlink(path.c_str()) == 0;
-}
+constexpr const char* kFilterLink = "/usr/bin/zebgsfilter";
 
 void logOutcome(const std::string& line, bool done) {
   logIfAny(line + messageText(done ? msg::kOk : msg::kNotPossible));
@@ -93,40 +37,71 @@ void removeQueueCommands(const std::string& name) {
   logCommandAndRun(removal);
 }
 
-// What a queue may have left in /dev: never a device, a socket or a directory.
+// What a queue may have left in /dev; the system's own entries there
+// (stdin, fd, log, core and the like) are never touched.
 void removeDeviceEntry(const std::string& name) {
-  std::string path = "/dev/" + name;
-  if (path == "/dev/null") return;
+  if (name == "null") return;
+  std::optional<SafeDir> dev = SafeDir::open("/dev");
   struct stat info {};
-  if (!lstatPath(AT_FDCWD, path.c_str(), info)) return;
-  if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISLNK(info.st_mode))
-    ::unlink(path.c_str());
+  if (!dev || entryType(dev->fd(), name, &info) == EntryType::Missing) return;
+  if (isRemovableDeviceEntry(S_ISREG(info.st_mode), S_ISFIFO(info.st_mode), info.st_uid))
+    ::unlinkat(dev->fd(), name.c_str(), 0);
 }
 
-std::optional<std::string> modelFilePath(int printerManager, const std::string& name) {
-  if (printerManager == kPrinterLp) return "/usr/spool/lp/model/" + name;
+std::optional<std::string> modelDirOf(int printerManager) {
+  if (printerManager == kPrinterLp) return "/usr/spool/lp/model";
   const std::string& dataDir = runSettings().commands.cupsDataDir;
-  if (printerManager == kPrinterCups && !dataDir.empty()) return dataDir + "/model/" + name;
+  if (printerManager == kPrinterCups && !dataDir.empty()) return canonicalPath(dataDir + "/model", "/");
   return std::nullopt;
 }
 
-void retireModelFile(const std::string& model) {
-  if (!pathExists(model)) return;
-  std::string old = model + ".old";
-  ::rename(model.c_str(), old.c_str());
-  if (pathExists(model)) ::unlink(model.c_str());
+// The queue's model file is moved aside to NAME.old, without following links.
+void retireModelFile(const std::string& modelDir, const std::string& name) {
+  std::optional<SafeDir> dir = SafeDir::open(modelDir);
+  if (!dir || entryType(dir->fd(), name) == EntryType::Missing) return;
+  std::string old = name + ".old";
+  ::renameat(dir->fd(), name.c_str(), dir->fd(), old.c_str());
+  if (entryType(dir->fd(), name) != EntryType::Missing) ::unlinkat(dir->fd(), name.c_str(), 0);
 }
 
-bool handlesPrinterManager(int kind) {
-  return kind == kPrinterUnknown || kind == kPrinterLp || kind == kPrinterCups;
+bool handlesPrinterManager(int kind) { return kind == kPrinterUnknown || kind == kPrinterLp || kind == kPrinterCups; }
+
+std::optional<SafeDir> installDirHandle() {
+  std::string why;
+  std::optional<SafeDir> dir = SafeDir::open(runSettings().installDir, &why);
+  if (!dir && why.find("symbolic link") != std::string::npos) logFailure(why + ".");
+  return dir;
+}
+
+// A file of the installation, reached from the installation directory
+// without following a link; a link where a file should be is left alone.
+bool removeInstalledFile(const SafeDir& installDir, const std::string& relative) {
+  std::string why;
+  std::optional<SafeDir> dir = installDir.below(directoryOf("/" + relative), std::nullopt, &why);
+  std::string name = lastComponent(relative);
+  if (dir && entryType(dir->fd(), name) == EntryType::Link) {
+    logMessage("\t'" + dir->pathOf(name) + "' is a symbolic link where a file was expected; left alone.");
+    return false;
+  }
+  return dir && removeFileAt(*dir, name);
+}
+
+// /usr/bin/zebgsfilter is the product's link itself: it goes as a link.
+bool removeFilterLink() {
+  std::optional<SafeDir> bin = SafeDir::open(directoryOf(kFilterLink));
+  return bin && removeFileAt(*bin, lastComponent(kFilterLink));
+}
+
+bool removeInstalledDir(const SafeDir& installDir, const std::string& name) {
+  std::string why;
+  int result = removeTreeAt(installDir, name, &why);
+  if (result != 0 && why.find("symbolic link") != std::string::npos) logMessage("\t" + why + ".");
+  return result == 0;
 }
 
 }  // namespace
 
-bool isUsableQueueName(const std::string& name) {
-  if (name.find('/') != std::string::npos || name == "." || name == "..") return false;
-  return name.find_first_not_of(" \t\n\r\f\v") != std::string::npos;
-}
+bool isRemovableDeviceEntry(bool regular, bool fifo, unsigned uid) { return (regular || fifo) && uid == 0; }
 
 std::string queueRemovalCommand(const std::string& lpadmin, const std::string& name) {
   return shellQuote(lpadmin) + " -x" + shellQuote(name) + " 2>/dev/null";
@@ -137,11 +112,9 @@ std::string queueQueryCommand(const std::string& lpstat, const std::string& name
 }
 
 int removeTree(const std::string& path) {
-  if (!pathExists(path)) return -1;
-  struct stat info {};
-  if (!lstatPath(AT_FDCWD, path.c_str(), info)) return -1;
-  if (S_ISLNK(info.st_mode)) return ::unlink(path.c_str()) == 0 ? 0 : -1;
-  return removeDirectoryAt(AT_FDCWD, path.c_str());
+  std::optional<std::string> canonical = canonicalPath(directoryOf(path), "/");
+  std::optional<SafeDir> parent = canonical ? SafeDir::open(*canonical) : std::nullopt;
+  return parent ? removeTreeAt(*parent, lastComponent(path)) : -1;
 }
 
 int removeQueue(const std::string& name) {
@@ -149,51 +122,61 @@ int removeQueue(const std::string& name) {
   if (!handlesPrinterManager(printerManager) || !isUsableQueueName(name)) return 0;
   removeQueueCommands(name);
   removeDeviceEntry(name);
-  if (std::optional<std::string> model = modelFilePath(printerManager, name)) retireModelFile(*model);
+  if (std::optional<std::string> modelDir = modelDirOf(printerManager)) retireModelFile(*modelDir, name);
   return 1;
 }
 
 int removeQueueDir(const std::string& name) {
-  if (!isUsableQueueName(name)) return -1;
-  std::string dir = runSettings().installDir + "/" + name;
-  if (!pathExists(dir)) return -1;
-  int result = removeTree(dir);
-  std::string script = dir + ".sh";
-  if (pathExists(script)) ::unlink(script.c_str());
+  std::optional<SafeDir> installDir = isUsableQueueName(name) ? installDirHandle() : std::nullopt;
+  if (!installDir || entryType(installDir->fd(), name) == EntryType::Missing) return -1;
+  int result = removeTreeAt(*installDir, name);
+  std::string script = name + ".sh";
+  if (entryType(installDir->fd(), script) == EntryType::Regular) ::unlinkat(installDir->fd(), script.c_str(), 0);
   return result;
 }
 
-void removeQueues() {
+int removeQueues() {
   const std::vector<QueueRecord>& records = runSettings().queueList.records;
+  int removed = 0;
   for (size_t i = 1; i < records.size(); ++i) {
     const std::string& name = records[i].name;
     if (name.empty() || name == "Default") continue;
     if (!isUsableQueueName(name)) {
-      logMessage(formatText("Queue name passed over, it cannot name a queue or a file: '%s'.",
-                            name.c_str()));
+      logMessage(formatText("Queue name passed over, it cannot name a queue or a file: '%s'.", name.c_str()));
       continue;
     }
     removeQueue(name);
     removeQueueDir(name);
     logMsg(msg::kRemovingQueue, name);
+    runReport().addQueue(name).outcome = "removed";
+    ++removed;
   }
+  return removed;
 }
 
-void removeInstalledFiles() {
+int removeInstalledFiles() {
   const std::string dir = runSettings().installDir;
-  if (::chdir(dir.c_str()) != 0) {
+  std::optional<SafeDir> installDir = ::chdir(dir.c_str()) == 0 ? installDirHandle() : std::nullopt;
+  if (!installDir) {
     logMsg(msg::kInstallDirMissing, dir);
-    return;
+    return 0;
   }
-  const std::string files[] = {
-      dir + "/mivo",          dir + "/mivoInfo4.0",      dir + "/bin/zebgsfilter",
-      "/usr/bin/zebgsfilter", dir + "/etc/UNINSTALLMIVO", dir + "/bin/setup",
-      dir + "/etc/mivo4.0.png", dir + "/MIVOINST.CONF",  dir + "/etc/MIVOINST.CONF",
-      "/usr/bin/zebgsfilter", dir + "/bin/nc",
-  };
-  for (const std::string& file : files) logOutcome(formatMessage(msg::kRemovingFile, file), removeFile(file));
-  for (const char* sub : {"/Default", "/ppd", "/etc", "/bin"}) {
-    std::string path = dir + sub;
-    logOutcome(formatMessage(msg::kRemovingDir, path), removeTree(path) == 0);
+  const char* const files[] = {"mivo", "mivoInfo4.0", "bin/zebgsfilter", kFilterLink, "etc/UNINSTALLMIVO", "bin/setup",
+                               "etc/mivo4.0.png", "MIVOINST.CONF", "etc/MIVOINST.CONF", kFilterLink, "bin/nc"};
+  int removed = 0;
+  for (const char* file : files) {
+    bool isLink = std::string_view(file) == kFilterLink;
+    std::string path = isLink ? file : dir + "/" + file;
+    bool done = isLink ? removeFilterLink() : removeInstalledFile(*installDir, file);
+    logOutcome(formatMessage(msg::kRemovingFile, path), done);
+    runReport().addFile(path, "remove").outcome = done ? "ok" : "skipped";
+    removed += done;
   }
+  for (const char* sub : {"Default", "ppd", "etc", "bin"}) {
+    bool done = removeInstalledDir(*installDir, sub);
+    logOutcome(formatMessage(msg::kRemovingDir, dir + "/" + sub), done);
+    runReport().addFile(dir + "/" + sub, "remove").outcome = done ? "ok" : "skipped";
+    removed += done;
+  }
+  return removed;
 }

@@ -50,7 +50,9 @@ int ask(std::string_view question, Message<> hint, bool withAll) {
   std::printf("\n%s ", messageText(hint));
   std::fflush(stdout);
   std::string line;
-  if (!readAnswer(line)) return kAnswerNone;
+  // At the end of input nobody can answer: the cautious answer for a list
+  // of printers is to stop, for a single question it is no answer.
+  if (!readAnswer(line)) return withAll ? kAnswerBreak : kAnswerNone;
   return classify(line, withAll);
 }
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 enum AnswerCode {
-  kAnswerNone = -1,  // no rule matched (also at end of input)
+  kAnswerNone = -1,  // no rule matched (also at end of input, for askYesNo)
   kAnswerNo = 0,
   kAnswerYes = 1,
   kAnswerAll = 2,
@@ -16,6 +16,7 @@ enum AnswerCode {
 constexpr size_t kAnswerPiece = 255;
 
 int askYesNo(std::string_view question);
+// At the end of input the answer is break.
 int askYesNoAll(std::string_view question);
 
 // Reads one line (at most kAnswerPiece bytes) and strips its line end;

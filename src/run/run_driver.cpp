@@ -15,24 +15,27 @@
 #include "discovery/selinux.h"
 #include "install/fs_helpers.h"
 #include "install/info_file.h"
+#include "install/install_dir.h"
 #include "install/install_engine.h"
 #include "install/install_manifest.h"
 #include "ppd/model_dir_links.h"
 #include "ppd/ppd_directories.h"
 #include "queues/cups_restart.h"
 #include "queues/queue_inventory.h"
+#include "queues/queue_rollback.h"
 #include "queues/queue_update.h"
 #include "removal/uninstall.h"
 #include "run/console_questions.h"
+#include "run/run_end.h"
 #include "run/run_log.h"
+#include "run/run_report.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
 
 namespace {
 
-constexpr const char* kOptionString = "df:hi:m:q:u:w:S:D:Z:";
-constexpr const char* kDefaultInstallDir = "/opt/orv";
-constexpr const char* kDefaultLogName = "/var/log/Mivo4.0_UpdateLog";
+// The product's options, and -n (dry run), -r (rollback), -x (strict status).
+constexpr const char* kOptionString = "df:hi:m:nq:ru:w:x:S:D:Z:";
 
 // Leading-number reading: text that does not start with a number reads as 0.
 int leadingNumber(const char* text) {
@@ -47,54 +50,73 @@ std::string currentTime() {
   return std::ctime(&now);
 }
 
-[[noreturn]] void endRun() {
-  if (runSettings().logOpened) closeLog();
-  std::exit(0);
-}
-
 // A path option longer than a path may be is refused rather than cut.
 void requireFittingPath(const char* what, const std::string& value) {
   if (value.size() <= kPathMax) return;
   std::string line = formatText("setup: %s is longer than %zu bytes; nothing done.\n", what, kPathMax);
   if (runSettings().logOpened) logMessage(line);
   writeStderr(line);
+  runReport().markRefused(line.substr(0, line.size() - 1));
   endRun();
+}
+
+// getopt may reorder what it is given, so every pass parses its own copy.
+template <class Handler>
+void parseOptions(const std::vector<std::string>& args, Handler handle) {
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (std::string& arg : copy) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  optind = 0;  // full reset of the parser
+  for (int opt; (opt = getopt(static_cast<int>(copy.size()), argv.data(), kOptionString)) != -1;) handle(opt);
+  optind = 0;
 }
 
 }  // namespace
 
-void firstOptionPass(int argc, char** argv) {
+void firstOptionPass(const std::vector<std::string>& args) {
   RunSettings& s = runSettings();
-  optind = 0;  // full reset of the parser
-  for (int opt; (opt = getopt(argc, argv, kOptionString)) != -1;) {
+  parseOptions(args, [&s](int opt) {
     switch (opt) {
       case 'd': s.uninstallRequested = 1; break;
       case 'f': s.allowAnyDir = leadingNumber(optarg); break;
       case 'S': s.seLinuxMode = leadingNumber(optarg); break;
+      case 'n': s.dryRun = true; break;
+      case 'r': s.rollback = true; break;
+      case 'x': s.strictStatus = leadingNumber(optarg) != 0; break;
       case 'h': printUsage();
       default: break;
     }
-  }
-  optind = 0;
+  });
 }
 
-void secondOptionPass(int argc, char** argv) {
+void secondOptionPass(const std::vector<std::string>& args) {
   RunSettings& s = runSettings();
-  optind = 0;
-  for (int opt; (opt = getopt(argc, argv, kOptionString)) != -1;) {
+  parseOptions(args, [&s](int opt) {
     switch (opt) {
       case 'D':
       case 'Z': s.debugLevel = leadingNumber(optarg); break;
-      case 'i': requireFittingPath("the manifest name of -i", optarg); s.manifestName = optarg; break;
+      case 'i':
+        requireFittingPath("the manifest name of -i", optarg);
+        s.manifestName = optarg;
+        break;
       case 'q': s.queryMode = std::max(0, leadingNumber(optarg)); break;
-      case 'u': requireFittingPath("the installation directory of -u", optarg); s.installDir = optarg; break;
+      case 'u':
+        requireFittingPath("the installation directory of -u", optarg);
+        s.installDir = optarg;
+        break;
       case 'h': printUsage();
       default: break;  // -m and -w are accepted and change nothing
     }
-  }
+  });
 }
 
 namespace {
+
+std::string workingDirectory() {
+  std::array<char, PATH_MAX> cwd{};
+  return ::getcwd(cwd.data(), cwd.size()) ? cwd.data() : "/";
+}
 
 void resolveStartCommands() {
   RunSettings& s = runSettings();
@@ -102,7 +124,7 @@ void resolveStartCommands() {
   s.commands.chcon = findCommand("chcon").value_or("");
   s.uid = static_cast<int>(getuid());
   s.gid = static_cast<int>(getgid());
-  s.seLinuxMode = !s.selinuxEnabled.empty() && runShell(s.selinuxEnabled) == 0;
+  s.seLinuxMode = !s.selinuxEnabled.empty() && runShell(shellQuote(s.selinuxEnabled)) == 0;
 }
 
 void resolveSharedCommands() {
@@ -117,10 +139,11 @@ void resolveSharedCommands() {
 void checkSourceDir() {
   const RunSettings& s = runSettings();
   if (s.allowAnyDir != 0 || s.uninstallRequested != 0) return;
-  if (s.sourceDir.compare(0, 8, kDefaultInstallDir) == 0) return;
+  if (s.sourceDir.compare(0, 8, kProductDir) == 0) return;
   std::string text = formatMessage(msg::kNotFromProductDir);
   logIfAny(text);
   writeStderr(text + "\n");
+  runReport().markRefused("not started from under /opt/orv (-f 0)");
   endRun();
 }
 
@@ -135,7 +158,26 @@ void checkRoot() {
   if (s.uid == 0) return;
   if (s.debugLevel > 0) writeStderr("Must be root.\nExiting.\n");
   logIfAny(formatText("%s\n", messageText(msg::kMustBeRoot)));
+  runReport().markRefused("not run as root");
   endRun();
+}
+
+// An installation directory that is the root or a system directory is
+// refused before anything is installed or removed.
+void requireUsableInstallDir(const std::string& dir, const std::string& base) {
+  InstallDirVerdict verdict = checkInstallDir(dir, base);
+  if (verdict.refusal.empty()) return;
+  std::string line = "setup: " + verdict.refusal + "; refused, nothing installed or removed.\n";
+  logMessage(line);
+  writeStderr(line);
+  runReport().markRefused(verdict.refusal);
+  endRun();
+}
+
+void settleInstallDir() {
+  RunSettings& s = runSettings();
+  requireUsableInstallDir(s.installDir, s.startDir);
+  s.installDir = checkInstallDir(s.installDir, s.startDir).dir;
 }
 
 std::string printerManagerName(int kind) {
@@ -185,8 +227,7 @@ void settlePpdDirectories() {
 }
 
 // Logs a closing text and shows it on the terminal.
-void tellAndLog(Message<> message) {
-  std::string text = formatMessage(message);
+void tellAndLog(const std::string& text) {
   writeStderr(text + "\n");
   logIfAny(text);
 }
@@ -195,23 +236,38 @@ void tellAndLog(Message<> message) {
   RunSettings& s = runSettings();
   int kind = 0;
   s.existingInstall = findExistingInstall(s.existingInstallDir, kind);
-  if (s.existingInstall == 1) {
-    Message<> closing = msg::kAbandonedByUser;
-    if (askYesNo(messageText(msg::kAskRemoval)) == kAnswerYes) {
-      readInfoPrinters(kind, s.queueList);
-      logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
-      removeQueues();
-      removeInstalledFiles();
-      closing = msg::kRemovalDone;
-    }
-    tellAndLog(closing);
-  } else {
+  if (s.existingInstall != 1) {
     writeStderr(messageText(msg::kNoInstallationFound));
     logMsg(msg::kNoInstallationFound);
     writeStderr(messageText(msg::kSorry));
     logMsg(msg::kSorry);
+    runReport().markAborted("no installation found");
+    endRun();
+  }
+  if (askYesNo(messageText(msg::kAskRemoval)) != kAnswerYes) {
+    tellAndLog(formatMessage(msg::kAbandonedByUser));
+    runReport().markAborted("the removal was not confirmed");
+    endRun();
+  }
+  readInfoPrinters(kind, s.queueList);
+  logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
+  int removed = removeQueues();
+  removed += removeInstalledFiles();
+  if (removed > 0) {
+    tellAndLog(formatMessage(msg::kRemovalDone));
+  } else {
+    // Saying the product was removed when nothing was would mislead.
+    tellAndLog("Nothing of Mivo was found in '" + s.installDir + "'; nothing was removed.");
+    runReport().markAborted("nothing of the product was found in " + s.installDir);
   }
   endRun();
+}
+
+// The directory named by an information file, canonical; refused like -u.
+void adoptInstallDirOf(const std::string& found) {
+  RunSettings& s = runSettings();
+  requireUsableInstallDir(found, "/");
+  s.existingInstallDir = checkInstallDir(found, "/").dir;
 }
 
 void adoptExistingInstall() {
@@ -222,6 +278,7 @@ void adoptExistingInstall() {
     logMsg(msg::kNewInstallation);
     return;
   }
+  if (!s.existingInstallDir.empty()) adoptInstallDirOf(s.existingInstallDir);
   logMsg(msg::kExistingInstallFound, s.existingInstallDir);
   if (ensureDirectory(s.existingInstallDir, 0, 0755) == -1) {
     logMsg(msg::kInstallDirMissing, s.existingInstallDir);
@@ -238,19 +295,18 @@ void adoptExistingInstall() {
 
 void confirmInstall() {
   const RunSettings& s = runSettings();
-  if (s.queryMode == 0) return;
+  if (s.queryMode == 0 || s.dryRun) return;
   Message<> question = s.updateKind == kUpdateFromOlder ? msg::kAskUpdateFromOlder
-                      : s.updateKind == kUpdateCurrent  ? msg::kAskUpdate
+                       : s.updateKind == kUpdateCurrent ? msg::kAskUpdate
                                                         : msg::kAskInstall;
   if (askYesNo(messageText(question)) == kAnswerYes) return;
-  tellAndLog(msg::kAbandonedByUser);
+  tellAndLog(formatMessage(msg::kAbandonedByUser));
+  runReport().markAborted("the installation was not confirmed");
   endRun();
 }
 
-[[noreturn]] void installBranch() {
+void readManifest() {
   RunSettings& s = runSettings();
-  adoptExistingInstall();
-  if (!s.installDir.empty() && s.installDir.back() == '/') s.installDir.pop_back();
   s.manifestCount = getInfoData();
   if (s.manifestCount <= 0) {
     s.abortRequested = 1;
@@ -259,15 +315,46 @@ void confirmInstall() {
   }
   if (s.abortRequested) {
     logMsg(msg::kInstallationStopped);
+    runReport().markAborted(s.manifestCount == 0 ? "install manifest missing or empty" : "the host cannot take the product");
     endRun();
   }
+}
+
+[[noreturn]] void installBranch() {
+  RunSettings& s = runSettings();
+  adoptExistingInstall();
+  if (!s.dryRun) runReport().setKind(s.updateKind == kNewInstall ? "install" : "update");
+  if (!s.installDir.empty() && s.installDir.back() == '/') s.installDir.pop_back();
+  readManifest();
   confirmInstall();
-  goInstall(s.manifestCount);
+  if (s.dryRun) {
+    planInstall(s.manifestCount);
+  } else {
+    goInstall(s.manifestCount);
+  }
   int count = 0;
   scanQueuePpds(s.queueList, count);
   if (count > 0) updateQueues(s.ppdInstallDir, s.queueList, count, s.queryMode);
-  restartCups();
+  if (!s.dryRun) restartCups();
   endRun();
+}
+
+[[noreturn]] void rollbackBranch() {
+  const RunSettings& s = runSettings();
+  if (s.printerManager != kPrinterCups) {
+    logFailure("setup: queues are rolled back on a CUPS host only; nothing done.");
+    runReport().markAborted("the print system is not CUPS");
+    endRun();
+  }
+  if (rollbackQueues(s.queryMode) > 0 && !s.dryRun) restartCups();
+  endRun();
+}
+
+const char* runKind(const RunSettings& s) {
+  if (s.dryRun) return "dry-run";
+  if (s.uninstallRequested) return "removal";
+  if (s.rollback) return "rollback";
+  return "install";
 }
 
 }  // namespace
@@ -282,7 +369,7 @@ void findSourceDir(const std::string& startPath) {
     std::array<char, kPathMax + 1> cwd{};
     if (getcwd(cwd.data(), cwd.size())) s.sourceDir = cwd.data();
   }
-  if (s.sourceDir == "/opt/orv/bin") s.sourceDir = kDefaultInstallDir;
+  s.sourceDir = foldProductBinDir(s.sourceDir);
   logMsg(msg::kSourceDir, s.sourceDir);
 }
 
@@ -307,13 +394,16 @@ void abortBanner() {
 void runSetup(int argc, char** argv) {
   resetRunSettings();
   RunSettings& s = runSettings();
+  const std::vector<std::string> args(argv, argv + argc);
+  s.startDir = workingDirectory();
   resolveStartCommands();
-  firstOptionPass(argc, argv);
-  if (s.uninstallRequested == 0 && s.seLinuxMode != 0) {
+  firstOptionPass(args);
+  runReport().start(runKind(s));
+  if (s.uninstallRequested == 0 && s.seLinuxMode != 0 && !s.dryRun && !s.rollback) {
     writeStderr(".......\n");
     installSelinuxModule();
   }
-  s.logFileName = kDefaultLogName;
+  s.logFileName = kLogPath;
   s.logOpened = openLog(s.uid);
   resolveSharedCommands();
   logIfAny(formatMessage(msg::kStartLine, currentTime()));
@@ -323,16 +413,18 @@ void runSetup(int argc, char** argv) {
     findSourceDir(startPath);
   }
   checkSourceDir();
-  s.installDir = kDefaultInstallDir;
+  s.installDir = kProductDir;
   s.manifestName = "MIVOINST.CONF";
   logSelinuxState();
   s.queueList = QueueList{};
   s.noFoomatic = hasFoomaticRip() == 0;
-  secondOptionPass(argc, argv);
+  secondOptionPass(args);
   checkRoot();
+  settleInstallDir();
   detectPrintSystem();
   gatherCupsFacts();
   settlePpdDirectories();
   if (s.uninstallRequested == 1) removalBranch();
+  if (s.rollback) rollbackBranch();
   installBranch();
 }

@@ -2,14 +2,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The whole run; every way out ends the process with status 0.
+// The whole run. Every way out ends the process with status 0, unless the
+// strict status (-x 1) was asked for.
 [[noreturn]] void runSetup(int argc, char** argv);
 
-// The two passes over the command line: -d -f -S -h, then -D -Z -i -q -u
-// (-m and -w accepted). Each pass reads every argument.
-void firstOptionPass(int argc, char** argv);
-void secondOptionPass(int argc, char** argv);
+// The two passes over the command line: -d -f -S -h (and -n -r -x), then
+// -D -Z -i -q -u (-m and -w accepted). Each pass reads every argument, as
+// given: neither sees what the other's parser did to the list.
+void firstOptionPass(const std::vector<std::string>& args);
+void secondOptionPass(const std::vector<std::string>& args);
 
 // Fills sourceDir from the start path (argv[0]) and logs it.
 void findSourceDir(const std::string& startPath);

@@ -1,56 +1,53 @@
 #include "run/run_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
-#include "run/file_handles.h"
+#include "run/run_report.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/file_handles.h"
+#include "sys/product.h"
 
 namespace {
 
 FilePtr gLog;
 
-std::string vformat(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (size <= 0) return {};
-  std::string out(static_cast<size_t>(size) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, args);
-  out.resize(static_cast<size_t>(size));
-  return out;
+// Opened without blocking and without following a link; kept only when it is
+// a regular file, which is then emptied.
+FILE* openLogFile(const std::string& path) {
+  FdHolder fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  if (::ftruncate(fd.get(), 0) != 0) return nullptr;
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  FILE* file = ::fdopen(fd.get(), "w");
+  if (file) fd.release();
+  return file;
 }
 
-// Opened without following a link planted at the log path.
-FILE* openTruncatedNoFollow(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  FILE* f = ::fdopen(fd, "w");
-  if (!f) ::close(fd);
-  return f;
-}
+bool holdsErrorMark(std::string_view text) { return text.find(messageText(msg::kErrorMark)) != std::string_view::npos; }
 
 }  // namespace
-
-std::string formatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string out = vformat(format, args);
-  va_end(args);
-  return out;
-}
 
 std::string formatRuntime(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string out = vformat(format, args);
+  va_list copy;
+  va_copy(copy, args);
+  int size = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out;
+  if (size > 0) {
+    out.resize(static_cast<size_t>(size) + 1);
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(size));
+  }
   va_end(args);
   return out;
 }
@@ -60,7 +57,13 @@ int logMessage(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), target);
   if (text.empty() || text.back() != '\n') std::fputc('\n', target);
   std::fflush(target);
+  if (holdsErrorMark(text)) runReport().addError(text);
   return 1;
+}
+
+void logFailure(const std::string& text) {
+  logMessage(text);
+  if (!holdsErrorMark(text)) runReport().addError(text);
 }
 
 void writeLogRaw(std::string_view text) {
@@ -74,13 +77,12 @@ void writeStderr(std::string_view text) {
 
 int openLog(int uid) {
   RunSettings& s = runSettings();
-  if (s.logFileName.empty()) s.logFileName = "/var/log/Mivo4.0_UpdateLog";
+  if (s.logFileName.empty()) s.logFileName = kLogPath;
   if (uid != 0) s.logFileName += formatText("_%d", uid);
-  gLog.reset(openTruncatedNoFollow(s.logFileName));
+  gLog.reset(openLogFile(s.logFileName));
   if (!gLog) return 0;
   if (!s.commands.chcon.empty()) {
-    std::string command =
-        s.commands.chcon + " -u system_u " + shellQuote(s.logFileName) + " 2>/dev/null";
+    std::string command = s.commands.chcon + " -u system_u " + shellQuote(s.logFileName) + " 2>/dev/null";
     int status = runShell(command);
     writeLogRaw(formatMessage(msg::kPreparingLog));
     writeLogRaw(formatMessage(msg::kCommandReturned, command, status));

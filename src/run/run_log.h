@@ -6,22 +6,23 @@
 #include <type_traits>
 
 #include "run/message_catalogue.h"
+#include "sys/text.h"
 
 constexpr const char* kLogSeparator = "=======================================";
 
 // Writes one line (adding a missing final newline) to the log, or to standard
 // error when no log is open, and flushes. Always returns 1.
 int logMessage(std::string_view text);
-// Opens (truncates) the log named in the run settings; 1 when opened.
+// Opens (truncates) the log named in the run settings; 1 when opened. Only a
+// regular file is taken: a link, fifo or anything else at the path is not.
 int openLog(int uid);
 // Writes the closing line and closes the log.
 void closeLog();
 // Writes text to the open log without a flush; nothing when no log is open.
 void writeLogRaw(std::string_view text);
 
-// printf-style formatting into a string of any length.
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Same, for a runtime format (a catalogue text); the caller passes C values.
+// printf-style formatting with a format known only at run time (a catalogue
+// text); the caller passes C values.
 std::string formatRuntime(const char* format, ...);
 
 namespace detail {
@@ -47,12 +48,16 @@ struct CValue<arg::Text> {
 template <>
 struct CValue<arg::Int> {
   template <class T>
-  static int of(T v) { return static_cast<int>(v); }
+  static int of(T v) {
+    return static_cast<int>(v);
+  }
 };
 template <>
 struct CValue<arg::Octal> {
   template <class T>
-  static unsigned of(T v) { return static_cast<unsigned>(v); }
+  static unsigned of(T v) {
+    return static_cast<unsigned>(v);
+  }
 };
 }  // namespace detail
 
@@ -75,6 +80,13 @@ template <class... Kinds, class... Args>
 void logMsg(Message<Kinds...> message, const Args&... args) {
   logIfAny(formatMessage(message, args...));
 }
+
+// The text with the error mark appended: how a failed step is told.
+inline std::string withErrorMark(const std::string& text) { return text + messageText(msg::kErrorMark); }
+
+// Logs a line that tells of a failure of our own (it also goes to the run
+// report's error lines).
+void logFailure(const std::string& text);
 
 // Writes text to standard error as it stands, flushed.
 void writeStderr(std::string_view text);

@@ -1,11 +1,17 @@
 // The one process-wide record of settings and run state. The run driver
 // clears it at start and fills it as the run goes on; every other unit reads
-// what it needs and writes only its own results.
+// what it needs and writes only its own results. Nothing else of a run lives
+// on between calls: a second run in the same process starts from scratch.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "install/install_item.h"
+#include "ppd/model_link.h"
+#include "queues/ppd_candidate.h"
 #include "queues/queue_list.h"
+#include "sys/product.h"
 
 // Paths are kept to what a 256-byte buffer holds on the hosts we install on.
 constexpr size_t kPathMax = 255;
@@ -38,10 +44,10 @@ struct CommandTable {
 
 struct RunSettings {
   std::string sourceDir;
-  std::string installDir = "/opt/orv";
+  std::string installDir = kProductDir;
   std::string manifestName = "MIVOINST.CONF";
   std::string existingInstallDir;
-  std::string logFileName = "/var/log/Mivo4.0_UpdateLog";
+  std::string logFileName = kLogPath;
   std::string cupsBaseDir;
   std::string cupsBinDir;
   std::string cupsModelDir;
@@ -49,6 +55,7 @@ struct RunSettings {
   std::string ppdInstallDir;
   std::string existingPpdDir;
   std::string selinuxEnabled;  // resolved selinuxenabled, empty when absent
+  std::string startDir;        // the working directory the run started in
   CommandTable commands;
 
   int uid = 0;
@@ -70,7 +77,20 @@ struct RunSettings {
   int manifestCount = 0;
   int infoPrinterCount = 0;
 
+  // Options beyond the product's own: a dry run changes nothing, a rollback
+  // puts queues back on their saved PPDs, a strict status tells the outcome.
+  bool dryRun = false;
+  bool rollback = false;
+  bool strictStatus = false;
+
   QueueList queueList;
+
+  // State the units keep between their calls during one run.
+  bool installTreeReady = false;
+  InstallTable installTable;
+  std::vector<ModelLink> modelLinks;
+  PpdCandidateIndex candidateIndex;
+  long candidateFilesOpened = 0;
 };
 
 RunSettings& runSettings();

@@ -10,6 +10,7 @@
 #include "sandbox/sandbox_host.h"
 
 inline const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
+inline const std::string kReport = "/var/log/Mivo4.0_UpdateReport.json";
 inline const std::string kProgram = "/srv/mivo/bin/setup";
 
 // A fresh sandboxed host for each test (skipped where none can be built).

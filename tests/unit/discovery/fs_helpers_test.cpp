@@ -1,4 +1,6 @@
 #include "install/fs_helpers.h"
+#include "sys/file_handles.h"
+#include "sys/line_reading.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "install/fs_helpers.h"
+#include "sys/file_handles.h"
+#include "sys/line_reading.h"
 
 namespace {
 

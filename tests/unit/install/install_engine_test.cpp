@@ -27,14 +27,6 @@ TEST(CopyTarget, WhatIsCopied) {
   EXPECT_FALSE(isCopied({"abc", "/xy", 0}, CopyTarget{"/x", true}, false));
 }
 
-TEST(CopyTarget, CommandQuotesOnlyWhatNeedsIt) {
-  EXPECT_EQ(copyCommand("/usr/bin/cp", {"bin/setup", "./bin", 0}, {"/opt/orv/bin", true}),
-            "/usr/bin/cp  bin/setup /opt/orv/bin");
-  EXPECT_EQ(copyCommand("cp", {"a;touch x", "?", 0}, {"/srv/my dir", true}), "cp  'a;touch x' '/srv/my dir'");
-  EXPECT_EQ(copyCommand("cp", {"$(id)'q", "?", 0}, {"/d", true}), "cp  '$(id)'\\''q' /d");
-  EXPECT_EQ(copyCommand("cp", {"-rf", "?", 0}, {"/d", true}), "cp  ./-rf /d");
-}
-
 TEST(CopyTarget, ModeIsSetOnTheInstalledFile) {
   const CopyTarget bin{"/opt/orv/bin", true};
   EXPECT_EQ(installedFilePath({"setup", "./bin", 0755}, bin), "/opt/orv/bin/setup");

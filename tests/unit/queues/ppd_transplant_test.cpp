@@ -2,28 +2,32 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "queue_test_support.h"
 #include "queues/queue_update.h"
 
 namespace {
 
-std::string transplant(const std::string& input, const OptionList& options) {
-  std::istringstream in(input);
-  std::ostringstream out;
-  EXPECT_EQ(processNewPPD(in, out, options, static_cast<int>(options.records.size())), 0);
-  return out.str();
+std::string transplant(const std::string& input, const OptionList& options, std::vector<std::string>* written = nullptr) {
+  std::string out;
+  EXPECT_EQ(processNewPPD(input, out, options, static_cast<int>(options.records.size()), written), 0);
+  return out;
 }
 
 TEST(ParseDefaultLine, KeywordAndFirstTokenOfTheValue) {
   const std::string k100(100, 'K'), v100(100, 'v');
   const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
-      {"*DefaultLabel: \"two words\"\n", "*Label", "\"two"}, {"*DefaultTray:   \n", "*Tray", ""},
-      {"*DefaultTab: a\tb c", "*Tab", "a\tb"}, {"*DefaultSpace :x\n", "*Space", ":x"},
+      {"*DefaultLabel: \"two words\"\n", "*Label", "\"two"},
+      {"*DefaultTray:   \n", "*Tray", ""},
+      {"*DefaultTab: a\tb c", "*Tab", "a\tb"},
+      {"*DefaultSpace :x\n", "*Space", ":x"},
       {"*Default" + k100 + ": X\n", "*" + k100.substr(0, 78), "X"},  // cut at the limits
+      {"*Default" + std::string(78, 'k') + ": X\n", "*" + std::string(78, 'k'), "X"},
       {"*DefaultLong: " + v100 + "\n", "*Long", v100.substr(0, 79)},
-      {"DefaultPageSize: A4\n", std::nullopt, ""}, {"*DefaultNoEnd\n", std::nullopt, ""},  // no star; no end to the keyword
+      {"*DefaultLong: " + std::string(79, 'v') + "\n", "*Long", std::string(79, 'v')},
+      {std::string("*DefaultPageSize\r\0x: A4\n", 24), "*PageSize", "A4"},  // a NUL ends the keyword
+      {"DefaultPageSize: A4\n", std::nullopt, ""},
+      {"*DefaultNoEnd\n", std::nullopt, ""},  // no star; no end to the keyword
+      {"*DefaultColorSep: Black\n", std::nullopt, ""},
   };
   for (const auto& [line, keyword, value] : cases) {
     std::string parsed = "stale";
@@ -32,11 +36,12 @@ TEST(ParseDefaultLine, KeywordAndFirstTokenOfTheValue) {
   }
 }
 
-TEST(FindOption, ExactKeywordAfterTheStar) {
+TEST(FindOption, KeywordAfterTheStarInAnyCase) {
   OptionList list{{{"PageSize", "Letter"}, {"Duplex", ""}, {"PageSize", "A4"}}};
   EXPECT_EQ(findOption(&list, "*PageSize"), &list.records[0]);
+  EXPECT_EQ(findOption(&list, "*pageSIZE"), &list.records[0]);
   EXPECT_EQ(findOption(&list, "*Duplex"), &list.records[1]);
-  for (const char* missing : {"*pagesize", "*Page", "*", "", "PageSize"}) EXPECT_EQ(findOption(&list, missing), nullptr);
+  for (const char* missing : {"*Page", "*", "", "PageSize", "*PageSizes"}) EXPECT_EQ(findOption(&list, missing), nullptr);
   EXPECT_EQ(findOption(nullptr, "*PageSize"), nullptr);
 }
 
@@ -51,24 +56,39 @@ TEST(ProcessNewPPD, RewritesDefaultsInsideOptionBlocksOnly) {
   } cases[] = {
       {kBlock, {{{"PageSize", "Letter"}}},
        "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n"},
-      // Uncaptured defaults are normalised, CR LF becomes LF; other lines pass byte for byte.
+      // Uncaptured defaults are normalised; the line keeps its own line end.
       {"*OpenUI *Duplex: PickOne\r\n*DefaultDuplex:None\r\n*CloseUI: *Duplex\r\n", {},
-       "*OpenUI *Duplex: PickOne\r\n*DefaultDuplex: None\n*CloseUI: *Duplex\r\n"},
+       "*OpenUI *Duplex: PickOne\r\n*DefaultDuplex: None\r\n*CloseUI: *Duplex\r\n"},
       {"*OpenUI *D: PickOne\n*DefaultD: Tumble extra\n*CloseUI: *D\n", {{{"D", ""}}},
        "*OpenUI *D: PickOne\n*DefaultD: Tumble\n*CloseUI: *D\n"},  // empty captured value
       {"*DefaultFont: Courier\r\n" + kBlock + "*DefaultPageSize:A4\n", {{{"Font", "T"}, {"PageSize", "Legal"}}},
        "*DefaultFont: Courier\r\n*OpenUI *PageSize: PickOne\n*DefaultPageSize: Legal\n*PageSize A4: \"\"\n"
        "*CloseUI: *PageSize\n*DefaultPageSize:A4\n"},
+      // JCL options are options like the others; keywords match in any case, spelt as the new PPD spells them.
       {"*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity:  Light\n*JCLCloseUI: *JCLDensity\n",
-       {{{"JCLDensity", "Dark"}}}, "*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity:  Light\n*JCLCloseUI: *JCLDensity\n"},
+       {{{"JCLDensity", "Dark"}}}, "*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity: Dark\n*JCLCloseUI: *JCLDensity\n"},
+      {"*OpenUI *ColorModel: PickOne\n*DefaultColorMODEL: RGB\n*CloseUI: *ColorModel\n", {{{"ColorModel", "Gray"}}},
+       "*OpenUI *ColorModel: PickOne\n*DefaultColorMODEL: Gray\n*CloseUI: *ColorModel\n"},
       {"*OpenUI *S: PickOne\n*DefaultColorSep:  Black\n*CloseUI: *S\n", {{{"ColorSep", "X"}}},
        "*OpenUI *S: PickOne\n*DefaultColorSep:  Black\n*CloseUI: *S\n"},
-      // A block without its CloseUI runs to the end; a long line is classified piece by piece.
+      // Commented-out lines neither open, close nor set anything.
+      {"*% *OpenUI *InputSlot: PickOne\n*% *DefaultInputSlot: Manual\n*% *CloseUI: *InputSlot\n", {{{"InputSlot", "Tray2"}}},
+       "*% *OpenUI *InputSlot: PickOne\n*% *DefaultInputSlot: Manual\n*% *CloseUI: *InputSlot\n"},
+      {"*OpenUI *PageSize: PickOne\n*% *CloseUI: *PageSize\n*DefaultPageSize: A4\n*CloseUI: *PageSize\n",
+       {{{"PageSize", "A5"}}},
+       "*OpenUI *PageSize: PickOne\n*% *CloseUI: *PageSize\n*DefaultPageSize: A5\n*CloseUI: *PageSize\n"},
+      // A block without its CloseUI runs to the end; a piece that does not begin a line is never a keyword line.
       {"*OpenUI *A: PickOne\n" + filler + "*DefaultA: 1\n*DefaultB:2", {{{"A", "3"}}},
-       "*OpenUI *A: PickOne\n" + filler + "*DefaultA: 3\n*DefaultB: 2\n"},
+       "*OpenUI *A: PickOne\n" + filler + "*DefaultA: 1\n*DefaultB: 2\n"},
       {"", {{{"PageSize", "Letter"}}}, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(transplant(c.input, c.options), c.expected) << c.input;
+}
+
+TEST(ProcessNewPPD, TellsWhichCapturedDefaultsItWrote) {
+  std::vector<std::string> written;
+  transplant(kBlock + "*OpenUI *Duplex: PickOne\n*CloseUI: *Duplex\n", {{{"PageSize", "A5"}, {"Duplex", "None"}}}, &written);
+  EXPECT_EQ(written, std::vector<std::string>{"PageSize"});
 }
 
 TEST(ProcessNewPPD, HostileInputIsCopiedWithoutHarm) {
@@ -94,12 +114,7 @@ TEST(RaiseConfigVersion, MarkerPiecesAreReplacedOthersCopied) {
       {"x %%MIVO_VERSION_1.0 y\r\n%%MIVO_VERSION_2.0\n", "%%MIVO_VERSION_3.0\n%%MIVO_VERSION_2.0\n"},
       {p255 + "%%MIVO_VERSION_1.0", p255 + "%%MIVO_VERSION_3.0\n"},
   };
-  for (const auto& [input, expected] : cases) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    raiseConfigVersion(in, out);
-    EXPECT_EQ(out.str(), expected);
-  }
+  for (const auto& [input, expected] : cases) EXPECT_EQ(raiseConfigVersion(input), expected);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "queue_test_support.h"
 #include "queues/option_capture.h"
 #include "queues/ppd_candidates.h"
-#include "queues/queue_files.h"
+#include "sys/dir_listing.h"
 #include "queues/queue_inventory.h"
 
 namespace {
@@ -61,19 +61,20 @@ TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
   int count = -1;
   QueueList list;
   EXPECT_EQ(scanQueuePpds(list, count), 1);
-  ASSERT_EQ(count, 5);
+  ASSERT_EQ(count, 4);
   using View = std::tuple<std::string, std::string, std::string, int, int>;
   std::vector<View> found;
   for (const QueueRecord& q : list.records) found.emplace_back(q.name, q.ppdPath, q.model, q.modelId, q.pdlKind);
   std::sort(found.begin(), found.end());
   const std::string ps = "\"Tamra Cendra 2100 PS\"", duo = "\"Tamra Cendra 2100 Duo PCL\"";
-  EXPECT_EQ(found, (std::vector<View>{{"", ppdDir_ + "/.ppd", duo, 9, PDL_PCL},
-                                      {longName.substr(0, 79), ppdDir_ + "/" + longName + ".ppd", duo, 9, PDL_PCL},
+  // ".ppd" would make a queue without a name: passed over, as ".." or "." would be.
+  EXPECT_EQ(found, (std::vector<View>{{longName.substr(0, 79), ppdDir_ + "/" + longName + ".ppd", duo, 9, PDL_PCL},
                                       {"Lab", ppdDir_ + "/Lab.ppd", duo, 9, PDL_PCL},
                                       {"Office", ppdDir_ + "/Office.ppd", ps, 12, PDL_POSTSCRIPT},
                                       {"Office", ppdDir_ + "/Office.ppd.O", ps, 12, PDL_POSTSCRIPT}}));
   std::string log = tree_.log();
-  for (const std::string& line : std::vector<std::string>{"Lista de las impresoras Tamra instalado: 5.\n", "Impresora : desconocida.\n",
+  for (const std::string& line : std::vector<std::string>{"Lista de las impresoras Tamra instalado: 4.\n",
+                                  "Queue PPD passed over, its name cannot name a queue or a file: '.ppd'.\n",
                                   "\tTamra ID: 9.\n\tPDL    : PCL.\n", "PPD NO ENCONTRADA!\n",
                                   "PPD = " + tree_.root() + "/ppdinst/new.ppd.\n"})
     EXPECT_NE(log.find(line), std::string::npos) << line;
@@ -113,7 +114,7 @@ TEST(ReadInfoPrinters, ReadsThePrintersBlock) {
       {2, "mivoInfo4.0", begin + "  \nOffice  \n\n" + n90 + "\n", 1, {"Office", "", n90.substr(0, 79)}, 3},
       {2, "mivoInfo4.0", begin + "\n" + end + "\n", 1, {"Old"}, 0},  // an empty block keeps the old head
       {1, "mivoInfo2.0", begin + "\nA\nB\n" + end + "\nC\n", 1, {"A", "B"}, 2},
-      {2, "mivoInfo4.0", begin + "\r\nA\r\n" + end + "\r\n", 0, {"Old", "Older"}, 77},  // CR LF never matches
+      {2, "mivoInfo4.0", begin + "\r\nA \r\n" + end + "\r\n", 1, {"A"}, 1},  // CR LF reads like LF
       {2, "mivoInfo2.0", begin + "\nA\n" + end + "\n", 0, {"Old", "Older"}, 77},
   };
   for (const auto& [kind, fileName, content, result, names, infoCount] : cases) {
@@ -139,10 +140,15 @@ TEST(CaptureOptions, OnlyTheOfferedDefaultsAreCarried) {
   unsigned count = 99;
   EXPECT_EQ(captureOptions(kOldPs, list, count), 7);
   EXPECT_EQ(count, 7u);
-  // The new PPD offers every old default but 300dpi; an unreadable one keeps them all.
-  EXPECT_EQ(keepOfferedDefaults(kNewPs, list).records.size(), 6u);
+  // The new PPD offers every old default but 300dpi; an unreadable one carries none.
+  OptionList carried;
+  std::vector<ReportDefault> dropped;
+  EXPECT_TRUE(carriedDefaults(readWhole(kNewPs), list, carried, dropped));
+  EXPECT_EQ(carried.records.size(), 6u);
   EXPECT_EQ(tree.log(), "Default Resolution/300dpi is not offered by the new PPD; its own default stays.\n");
-  EXPECT_EQ(keepOfferedDefaults(tree.root() + "/unreadable.ppd", list).records.size(), 7u);
+  OptionList none;
+  EXPECT_FALSE(carriedDefaults("not a PPD\n", list, none, dropped));
+  EXPECT_TRUE(none.records.empty());
   freeOptionList(&list);
   count = 99;
   EXPECT_EQ(captureOptions(tree.root() + "/missing.ppd", list, count), 0);

@@ -51,10 +51,10 @@ TEST(ConsoleQuestions, ReadAnswerStripsLineEndsAndReadsInPieces) {
   EXPECT_FALSE(readAnswer(line));
 }
 
-TEST(ConsoleQuestions, EndOfInputAnswersNoRuleMatched) {
+TEST(ConsoleQuestions, EndOfInputRefusesAndBreaksOffAList) {
   feedStdin("");
   EXPECT_EQ(askYesNo("Q?"), kAnswerNone);
-  EXPECT_EQ(askYesNoAll("Q?"), kAnswerNone);
+  EXPECT_EQ(askYesNoAll("Q?"), kAnswerBreak);
 }
 
 }  // namespace

@@ -14,11 +14,7 @@ TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   resetRunSettings();
   std::vector<std::string> words{"setup", "-d", "-f0", "-S", "abc", "-q", "-5", "-u", "/srv/x/", "-i", "OTHER.CONF",
                                  "-D3", "-m", "7", "-w", "/x", "extra", "-Z", "2junk"};
-  std::vector<char*> argv;  // as getopt wants it: writable strings and a terminating null
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(words.size());
-  firstOptionPass(argc, argv.data());
+  firstOptionPass(words);
   RunSettings& s = runSettings();
   EXPECT_EQ(s.uninstallRequested, 1);
   EXPECT_EQ(s.allowAnyDir, 0);
@@ -26,7 +22,7 @@ TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   EXPECT_EQ(s.installDir, "/opt/orv");  // second-pass options untouched
   EXPECT_EQ(s.queryMode, 0);
 
-  secondOptionPass(argc, argv.data());  // reads nothing unless the parser was reset
+  secondOptionPass(words);  // reads nothing unless the parser was reset
   EXPECT_EQ(s.queryMode, 0);  // negative stored as 0
   EXPECT_EQ(s.installDir, "/srv/x/");
   EXPECT_EQ(s.manifestName, "OTHER.CONF");

@@ -24,6 +24,11 @@ class FdHolder {
  public:
   explicit FdHolder(int fd = -1) : fd_(fd) {}
   ~FdHolder() { reset(); }
+  FdHolder(FdHolder&& other) noexcept : fd_(other.release()) {}
+  FdHolder& operator=(FdHolder&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
   FdHolder(const FdHolder&) = delete;
   FdHolder& operator=(const FdHolder&) = delete;
   int get() const { return fd_; }

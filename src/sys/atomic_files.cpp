@@ -1,0 +1,176 @@
+#include "sys/atomic_files.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "sys/dir_listing.h"
+
+namespace {
+
+constexpr std::string_view kTempPrefix = ".zebtmp";
+constexpr std::string_view kOlderTempPrefix = ".zebot";
+constexpr size_t kTempRandomChars = 6;
+constexpr size_t kCopyChunk = 40960;
+
+std::string randomSuffix() {
+  static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::array<unsigned char, kTempRandomChars> bytes{};
+  if (::getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    for (auto& b : bytes) b = static_cast<unsigned char>(std::rand());
+  }
+  std::string suffix;
+  for (unsigned char b : bytes) suffix += kAlphabet[b % kAlphabet.size()];
+  return suffix;
+}
+
+std::string errnoText(const std::string& what, const std::string& path) {
+  return what + " '" + path + "': " + std::strerror(errno);
+}
+
+bool writeAllTo(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// Whether the target may be replaced; the access to give the new file.
+std::optional<FileAccess> settleTarget(const SafeDir& dir, const std::string& name, const FileAccess& access,
+                                       LinkAtTarget atLink, std::string* why) {
+  struct stat old {};
+  EntryType type = entryType(dir.fd(), name, &old);
+  std::string path = dir.pathOf(name);
+  if (!isSingleComponent(name)) {
+    if (why) *why = "'" + name + "' is not a file name";
+    return std::nullopt;
+  }
+  if (type == EntryType::Directory || type == EntryType::Other ||
+      (type == EntryType::Link && atLink == LinkAtTarget::Refuse)) {
+    if (why) {
+      *why = "'" + path + (type == EntryType::Link ? "' is a symbolic link where a file was expected; left alone"
+                                                   : "' is not a regular file; left alone");
+    }
+    return std::nullopt;
+  }
+  FileAccess settled = access;
+  if (access.keepExisting && type == EntryType::Regular) {
+    settled.mode = old.st_mode & 07777;
+    settled.owner = old.st_uid;
+    settled.group = old.st_gid;
+  }
+  return settled;
+}
+
+}  // namespace
+
+PendingFile::PendingFile(const SafeDir& dir) : dir_(dir) {
+  for (int attempt = 0; attempt < 100 && fd_.get() < 0; ++attempt) {
+    name_ = std::string(kTempPrefix) + randomSuffix();
+    fd_.reset(::openat(dir.fd(), name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd_.get() < 0 && errno != EEXIST) break;
+  }
+  created_ = fd_.get() >= 0;
+  if (!created_) error_ = errnoText("cannot create a file in", dir.path());
+}
+
+PendingFile::~PendingFile() {
+  if (created_ && !committed_) ::unlinkat(dir_.fd(), name_.c_str(), 0);
+}
+
+bool PendingFile::failed(const std::string& what) {
+  error_ = errnoText(what, path());
+  return false;
+}
+
+bool PendingFile::write(std::string_view text) {
+  if (!ok()) return false;
+  return writeAllTo(fd_.get(), text) || failed("cannot write");
+}
+
+bool PendingFile::commit(const std::string& name, const FileAccess& requested, LinkAtTarget atLink) {
+  if (!ok()) return false;
+  std::optional<FileAccess> access = settleTarget(dir_, name, requested, atLink, &error_);
+  if (!access) return false;
+  if (::fchmod(fd_.get(), access->mode) != 0) return failed("cannot set the mode of");
+  if ((access->owner || access->group) &&
+      ::fchown(fd_.get(), access->owner.value_or(static_cast<uid_t>(-1)), access->group.value_or(static_cast<gid_t>(-1))) != 0)
+    return failed("cannot set the owner of");
+  if (::fsync(fd_.get()) != 0) return failed("cannot flush");
+  if (::close(fd_.release()) != 0) return failed("cannot write");
+  if (::renameat(dir_.fd(), name_.c_str(), dir_.fd(), name.c_str()) != 0) return failed("cannot rename");
+  committed_ = true;
+  // The rename is a finished step only once the directory is on disk too.
+  ::fsync(dir_.fd());
+  return true;
+}
+
+bool writeFileAtomically(const SafeDir& dir, const std::string& name, std::string_view content,
+                         const FileAccess& access, std::string* why, LinkAtTarget atLink) {
+  if (!settleTarget(dir, name, access, atLink, why)) return false;
+  PendingFile file(dir);
+  if (file.write(content) && file.commit(name, access, atLink)) return true;
+  if (why) *why = file.error();
+  return false;
+}
+
+bool copyFileAtomically(const std::string& source, const SafeDir& dir, const std::string& name,
+                        const FileAccess& access, std::string* why, LinkAtTarget atLink) {
+  FdHolder in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (in.get() < 0 || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (why) *why = in.get() < 0 ? errnoText("cannot open", source) : "'" + source + "' is not a regular file";
+    return false;
+  }
+  if (!settleTarget(dir, name, access, atLink, why)) return false;
+  PendingFile file(dir);
+  std::vector<char> chunk(kCopyChunk);
+  while (file.ok()) {
+    ssize_t got = ::read(in.get(), chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (why) *why = errnoText("cannot read", source);
+      return false;
+    }
+    if (got == 0) break;
+    file.write(std::string_view(chunk.data(), static_cast<size_t>(got)));
+  }
+  if (file.commit(name, access, atLink)) return true;
+  if (why) *why = file.error();
+  return false;
+}
+
+bool isOwnTemporaryName(std::string_view name) {
+  for (std::string_view prefix : {kTempPrefix, kOlderTempPrefix}) {
+    if (name.size() != prefix.size() + kTempRandomChars || !name.starts_with(prefix)) continue;
+    std::string_view rest = name.substr(prefix.size());
+    if (std::all_of(rest.begin(), rest.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+      return true;
+  }
+  return false;
+}
+
+int removeStaleTemporaries(const SafeDir& dir) {
+  int removed = 0;
+  for (const std::string& name : listDirectoryAt(dir.fd())) {
+    struct stat info {};
+    if (!isOwnTemporaryName(name) || entryType(dir.fd(), name, &info) != EntryType::Regular || info.st_uid != 0)
+      continue;
+    if (::unlinkat(dir.fd(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
+}

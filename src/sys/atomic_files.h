@@ -1,0 +1,67 @@
+// Files written whole: the content goes into a new hidden file beside the
+// target, is flushed to disk and renamed over the target, and the directory
+// is flushed too. The target is at every moment the old file or the whole
+// new one, whatever happens to the run.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sys/safe_dirs.h"
+
+struct FileAccess {
+  mode_t mode = 0644;
+  std::optional<uid_t> owner;
+  std::optional<gid_t> group;
+  // Take mode and owner from the file being replaced, when there is one.
+  bool keepExisting = false;
+};
+
+// What to do when a symbolic link stands at the target's name: leave it
+// alone (and fail), or replace the link itself (never writing through it).
+enum class LinkAtTarget { Refuse, Replace };
+
+bool writeFileAtomically(const SafeDir& dir, const std::string& name, std::string_view content,
+                         const FileAccess& access, std::string* why = nullptr,
+                         LinkAtTarget atLink = LinkAtTarget::Refuse);
+// The same with the content of a regular file (never a fifo or a device).
+bool copyFileAtomically(const std::string& source, const SafeDir& dir, const std::string& name,
+                        const FileAccess& access, std::string* why = nullptr,
+                        LinkAtTarget atLink = LinkAtTarget::Refuse);
+
+// A file being written beside its target, in two steps: write, then commit
+// (flush, rename over the target, flush the directory). Removed unless committed.
+class PendingFile {
+ public:
+  explicit PendingFile(const SafeDir& dir);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  std::string path() const { return dir_.pathOf(name_); }
+  bool write(std::string_view text);
+  // Puts it at name (see writeFileAtomically for the rules on what stands there).
+  bool commit(const std::string& name, const FileAccess& access, LinkAtTarget atLink = LinkAtTarget::Refuse);
+
+ private:
+  bool failed(const std::string& what);
+  const SafeDir& dir_;
+  std::string name_;
+  FdHolder fd_;
+  std::string error_;
+  bool created_ = false;
+  bool committed_ = false;
+};
+
+// Hidden temporary names of ours: ".zebtmp" and six letters or digits (and
+// ".zebot" ones that earlier releases left in the scheduler's PPD directory).
+// Scans never take them for anything else.
+bool isOwnTemporaryName(std::string_view name);
+// Removes the temporaries of ours that a killed run left in the directory
+// (regular files owned by root only); how many went.
+int removeStaleTemporaries(const SafeDir& dir);
