@@ -1,0 +1,220 @@
+// The program under faults: an update and a new installation, each failed with
+// ENOSPC or EIO at one write-like call or killed whole at one, and filled up
+// for real by small file systems. After every faulted run each queue PPD,
+// backup and installed file is whole, old or new; a fault-free run then
+// brings the host to what a run without faults leaves, with no temporaries.
+//
+// By default a fixed sample of call numbers spread over the run; with
+// FAULT_SWEEP=full every call number in each mode (scripts/fault-sweep).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <random>
+
+#include "fault_scenario.h"
+
+namespace {
+
+constexpr int kSamplesPerMode = 8;
+constexpr size_t kSpareBytes = 4096;  // one page beyond what a small tmpfs already holds
+
+struct Trial {
+  enum class Kind { Error, Kill, SmallTmpfs };
+  Kind kind;
+  long call = 0;     // Error and Kill
+  std::string what;  // the errno name, or the directory under the small tmpfs
+  std::string label() const {
+    switch (kind) {
+      case Kind::Error: return what + " at call " + std::to_string(call);
+      case Kind::Kill: return "kill at call " + std::to_string(call);
+      case Kind::SmallTmpfs: return "small tmpfs on " + what;
+    }
+    return {};
+  }
+};
+
+struct Figures {
+  long calls = 0;
+  int faults = 0, kills = 0;
+  size_t queuesLost = 0, backupsLost = 0, halfWritten = 0, leftovers = 0, notRecovered = 0;
+
+  void add(const Verdict& verdict) {
+    queuesLost += verdict.queuesLost.size();
+    backupsLost += verdict.backupsLost.size();
+    halfWritten += verdict.halfWritten.size();
+    leftovers += verdict.leftovers.size();
+    notRecovered += verdict.notRecovered.size();
+  }
+  void print(const std::string& kind) const {
+    std::cout << "FIGURES|" << kind << "|" << calls << "|" << faults << "|" << kills << "|" << queuesLost << "|"
+              << backupsLost << "|" << halfWritten << "|" << leftovers << "|" << notRecovered << std::endl;
+  }
+};
+
+bool fullSweep() {
+  const char* sweep = std::getenv("FAULT_SWEEP");
+  return sweep != nullptr && std::string(sweep) == "full";
+}
+
+// One call number in each of `count` equal stretches of 1..total, the same every time for a seed.
+std::vector<long> sampleCalls(long total, int count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<long> calls;
+  for (int i = 0; i < count && total > 0; ++i) {
+    long low = 1 + total * i / count, high = total * (i + 1) / count;
+    if (high >= low) calls.push_back(low + static_cast<long>(random() % static_cast<unsigned long>(high - low + 1)));
+  }
+  return calls;
+}
+
+std::vector<long> callsToTry(long total, unsigned seed) {
+  if (!fullSweep()) return sampleCalls(total, kSamplesPerMode, seed);
+  std::vector<long> every;
+  for (long call = 1; call <= total; ++call) every.push_back(call);
+  return every;
+}
+
+std::vector<Trial> plan(long total, const std::string& ppdDir) {
+  std::vector<Trial> trials;
+  for (long call : callsToTry(total, 1)) trials.push_back({Trial::Kind::Error, call, "ENOSPC"});
+  for (long call : callsToTry(total, 2)) trials.push_back({Trial::Kind::Error, call, "EIO"});
+  for (long call : callsToTry(total, 3)) trials.push_back({Trial::Kind::Kill, call, ""});
+  for (const std::string& dir : {ppdDir, std::string("/etc/cups/ppd"), std::string("/tmp")})
+    trials.push_back({Trial::Kind::SmallTmpfs, 0, dir});
+  return trials;
+}
+
+struct Reference {
+  long calls = 0;
+  std::string ppdDir;
+  HostState after;
+};
+
+struct Outcome {
+  Verdict verdict;
+  std::string injected;  // the tracer's line naming the call it failed or killed at
+  bool killed = false;
+};
+
+// The host the trials run on, with its files as they were before any run.
+struct TrialHost {
+  std::unique_ptr<FaultHost> host;
+  HostState before;
+};
+
+class FaultInjectionHeavyE2E : public ::testing::TestWithParam<RunKind> {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
+  }
+
+  // A fault-free run, counted, on a host of its own.
+  static Reference referenceRun(RunKind kind) {
+    FaultHost host(kind);
+    SandboxResult run = host.runSetup({"--count"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    Reference reference{tracedCalls(run.err), loggedPpdDir(host.host()), {}};
+    host.setPpdDir(reference.ppdDir);
+    reference.after = host.capture();
+    return reference;
+  }
+
+  static TrialHost layOutTrialHost(RunKind kind, const std::string& ppdDir) {
+    TrialHost trialHost{std::make_unique<FaultHost>(kind), {}};
+    if (kind == RunKind::Install) trialHost.host->setPpdDir(ppdDir);
+    trialHost.before = trialHost.host->capture();
+    trialHost.host->saveTrees();
+    return trialHost;
+  }
+
+  // One faulted run and the fault-free run after it, judged; the host is put back first.
+  static Outcome runTrial(const Trial& trial, TrialHost& trialHost, const Reference& reference) {
+    FaultHost& host = *trialHost.host;
+    host.restore();
+    std::vector<std::string> tracerArgs;
+    if (trial.kind == Trial::Kind::Error) tracerArgs = {"--fail", std::to_string(trial.call), "--errno", trial.what};
+    if (trial.kind == Trial::Kind::Kill) tracerArgs = {"--kill", std::to_string(trial.call)};
+    if (trial.kind == Trial::Kind::SmallTmpfs) host.mountSmallTmpfs(trial.what, kSpareBytes);
+    SandboxResult faulted = host.runSetup(tracerArgs);
+    Outcome outcome;
+    for (const char* line : {"fault_tracer: killing every process", "fault_tracer: failing call"}) {
+      size_t at = faulted.err.find(line);
+      if (at != std::string::npos) outcome.injected = faulted.err.substr(at, faulted.err.find('\n', at) - at);
+    }
+    outcome.killed = outcome.injected.find("killing") != std::string::npos;
+    outcome.verdict = judgeFaulted(trialHost.before, host.capture(), reference.after, outcome.killed);
+    if (trial.kind == Trial::Kind::SmallTmpfs) host.lift(trial.what);
+    SandboxResult recovery = host.runSetup();
+    Verdict recovered = judgeRecovered(host.capture(), reference.after);
+    if (recovery.status != 0)
+      recovered.notRecovered.push_back("the fault-free run ended with " + std::to_string(recovery.status));
+    for (std::vector<std::string> Verdict::*part : {&Verdict::leftovers, &Verdict::notRecovered})
+      (outcome.verdict.*part).insert((outcome.verdict.*part).end(), (recovered.*part).begin(), (recovered.*part).end());
+    return outcome;
+  }
+
+  // The trial, once more on a new host if its host was lost under it.
+  static Outcome runTrialKeepingAHost(const Trial& trial, TrialHost& trialHost, const Reference& reference,
+                                      RunKind kind) {
+    for (int attempt = 1;; ++attempt) {
+      try {
+        return runTrial(trial, trialHost, reference);
+      } catch (const HostLost&) {
+        std::cout << "HOST LOST|" << kindName(kind) << "|" << trial.label() << std::endl;
+        if (attempt == 2) throw;
+        trialHost = layOutTrialHost(kind, reference.ppdDir);
+      }
+    }
+  }
+};
+
+TEST_P(FaultInjectionHeavyE2E, EveryFileStaysWholeAndTheNextRunRecovers) {
+  const RunKind kind = GetParam();
+  const auto started = std::chrono::steady_clock::now();
+  const Reference reference = referenceRun(kind);
+  ASSERT_GT(reference.calls, 0);
+  ASSERT_FALSE(reference.ppdDir.empty());
+  ASSERT_EQ(reference.after.queuePpds.size(), 3u);
+  ASSERT_TRUE(reference.after.temporaries.empty()) << reference.after.temporaries.front();
+
+  TrialHost trialHost = layOutTrialHost(kind, reference.ppdDir);
+  ASSERT_EQ(trialHost.host->ppdDir(), reference.ppdDir);
+  // Every queue moves: a queue PPD that a run leaves as it was is never mistaken for a new one.
+  for (const auto& [path, old] : trialHost.before.queuePpds) ASSERT_NE(reference.after.queuePpds.at(path), old) << path;
+
+  Figures figures;
+  figures.calls = reference.calls;
+  const std::vector<Trial> trials = plan(reference.calls, reference.ppdDir);
+  for (const Trial& trial : trials) {
+    Outcome outcome;
+    try {
+      outcome = runTrialKeepingAHost(trial, trialHost, reference, kind);
+    } catch (const std::exception& e) {
+      outcome.verdict.notRecovered.push_back(std::string("the trial broke off: ") + e.what());
+    }
+    const Verdict& verdict = outcome.verdict;
+    figures.kills += outcome.killed;
+    figures.faults += (!outcome.injected.empty() && !outcome.killed) || trial.kind == Trial::Kind::SmallTmpfs;
+    figures.add(verdict);
+    if (!verdict.clean())
+      std::cout << "TRIAL|" << kindName(kind) << "|" << trial.label() << "|" << verdict.queuesLost.size() << "|"
+                << verdict.backupsLost.size() << "|" << verdict.halfWritten.size() << "|" << verdict.leftovers.size()
+                << "|" << verdict.notRecovered.size() << std::endl;
+    EXPECT_TRUE(verdict.clean()) << kindName(kind) << ", " << trial.label() << ":\n"
+                                 << (outcome.injected.empty() ? "" : "  " + outcome.injected + "\n")
+                                 << verdict.describe();
+  }
+  figures.print(kindName(kind));
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  std::cout << kindName(kind) << ": " << trials.size() << " trials over " << reference.calls << " write-like calls in "
+            << took.count() << " s" << std::endl;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FaultInjectionHeavyE2E, ::testing::Values(RunKind::Update, RunKind::Install),
+                         [](const ::testing::TestParamInfo<RunKind>& info) { return kindName(info.param); });
+
+}  // namespace
