@@ -101,10 +101,12 @@ void layOutTree(const std::string& root, const std::vector<Candidate>& pairs, in
 
 double runSeconds(SandboxHost& host, std::string& diagnostics) {
   auto started = std::chrono::steady_clock::now();
-  SandboxResult result = host.run({"./bin/setup", "-D", "1"}, kFromDist);
+  SandboxResult result = std::getenv("BENCH_PERFREC") ? host.run({"/usr/bin/perf", "record", "-g", "-o", "/root/perf.data", "./bin/setup", "-D", "1"}, kFromDist) : host.run({"./bin/setup", "-D", "1"}, kFromDist);
+  if (std::getenv("BENCH_PERFREC")) host.sh("perf report -i /root/perf.data --no-children --stdio 2>/dev/null | grep -v '^$' | head -60 > /root/perf.txt; cp /root/perf.txt /srv/perf.txt");
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   if (result.status != 0) throw std::runtime_error("setup failed: " + result.err);
   diagnostics = result.err;
+  if (std::getenv("BENCH_PERF") && result.err.find("updateQueues") != std::string::npos) std::cerr << result.err.substr(result.err.find("updateQueues"), 120) << "\n";
   return took.count();
 }
 
@@ -115,7 +117,9 @@ void parseDiagnostic(const std::string& err, double& loopSeconds, long& opened) 
   opened = 0;
   if (at == std::string::npos) return;
   int queues = 0;
-  std::sscanf(err.c_str() + at, "updateQueues: %d queues in %lf s; %ld", &queues, &loopSeconds, &opened);
+  std::sscanf(err.c_str() + at, "updateQueues: %d queues in %lf s", &queues, &loopSeconds);
+  size_t semicolon = err.find("; ", at);
+  if (semicolon != std::string::npos) opened = std::atol(err.c_str() + semicolon + 2);
 }
 
 void benchOneM(int m, const std::vector<int>& ns) {

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,12 @@ PpdPtr parsePpdText(std::string_view text) {
   return PpdPtr(ppdOpenFd(memory.get()));
 }
 
+std::string lowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 void notCarry(std::vector<ReportDefault>& notCarried, const OptionRecord& record, const char* reason,
               const char* line) {
   logIfAny(formatText(line, record.keyword.c_str(), record.value.c_str()));
@@ -86,24 +93,16 @@ int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count
   return static_cast<int>(counter);
 }
 
-bool carriedDefaults(std::string_view newPpdText, const OptionList& captured, OptionList& carried,
-                     std::vector<ReportDefault>& notCarried) {
-  PpdPtr ppd = parsePpdText(newPpdText);
-  if (!ppd) return false;
-  for (const OptionRecord& record : captured.records) {
-    // ppdFindOption matches keywords, and ppdFindChoice choices (a Custom.
-    // value against the Custom choice), without regard to case.
-    ppd_option_t* option = ppdFindOption(ppd.get(), record.keyword.c_str());
-    if (!option) {
-      notCarry(notCarried, record, "option-not-declared", "Default %s/%s: the new PPD has no such option; not carried.\n");
-    } else if (!ppdFindChoice(option, record.value.c_str())) {
-      notCarry(notCarried, record, "choice-not-offered",
-               "Default %s/%s is not offered by the new PPD; its own default stays.\n");
-    } else {
-      carried.records.push_back(record);
-    }
+std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText) {
+  PpdPtr ppd = parsePpdText(ppdText);
+  if (!ppd) return std::nullopt;
+  DeclaredOptions declared;
+  ppd_option_t* option = ppdFirstOption(ppd.get());
+  for (; option; option = ppdNextOption(ppd.get())) {
+    std::set<std::string>& choices = declared.choicesByKeyword[lowerCase(option->keyword)];
+    for (int c = 0; c < option->num_choices; ++c) choices.insert(lowerCase(option->choices[c].choice));
   }
-  return true;
+  return declared;
 }
 
 #pragma GCC diagnostic pop
@@ -119,4 +118,21 @@ void addOptList(OptionList* list, const OptionRecord& record) {
 int freeOptionList(OptionList* list) {
   if (list) list->records.clear();
   return 0;
+}
+
+void splitCarried(const DeclaredOptions& declared, const OptionList& captured, OptionList& carried,
+                  std::vector<ReportDefault>& notCarried) {
+  for (const OptionRecord& record : captured.records) {
+    auto option = declared.choicesByKeyword.find(lowerCase(record.keyword));
+    std::string choice = lowerCase(record.value);
+    // A custom value stands for the option's Custom choice.
+    if (choice.starts_with("custom.") || choice.starts_with("{")) choice = "custom";
+    if (option == declared.choicesByKeyword.end()) {
+      notCarry(notCarried, record, "option-not-declared", "Default %s/%s: the new PPD has no such option; not carried.\n");
+    } else if (!option->second.count(choice)) {
+      notCarry(notCarried, record, "choice-not-offered", "Default %s/%s is not offered by the new PPD; its own default stays.\n");
+    } else {
+      carried.records.push_back(record);
+    }
+  }
 }

@@ -3,6 +3,9 @@
 // them the new PPD can take.
 #pragma once
 
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +30,17 @@ int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count
 void addOptList(OptionList* list, const OptionRecord& record);
 int freeOptionList(OptionList* list);
 
-// The captured defaults split by what the new PPD (its text) declares: those
-// whose option exists there (keywords compared without regard to case) and
-// offers the choice (or a custom value) are carried; every other one is
-// logged with its reason and listed in notCarried. False when the new PPD
-// cannot be read by libcups at all.
-bool carriedDefaults(std::string_view newPpdText, const OptionList& captured, OptionList& carried,
-                     std::vector<ReportDefault>& notCarried);
+// The options a PPD declares, as libcups reads them: keywords and choices,
+// each kept in lower case, since libcups matches both without regard to case.
+struct DeclaredOptions {
+  std::map<std::string, std::set<std::string>> choicesByKeyword;
+};
+// The options of a PPD text; nothing when libcups cannot read it as a PPD.
+std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText);
+
+// The captured defaults split by what the new PPD declares: those whose
+// option exists there and offers the choice (a custom value Custom.WxH, or
+// {...}, where it has a Custom choice) are carried; every other one is logged
+// with its reason and listed in notCarried.
+void splitCarried(const DeclaredOptions& declared, const OptionList& captured, OptionList& carried,
+                  std::vector<ReportDefault>& notCarried);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <exception>
 
 #include "queues/cups_restart.h"
@@ -43,20 +44,21 @@ std::vector<ReportDefault> reportDefaults(const OptionList& list) {
   return defaults;
 }
 
-// The model's new PPD, read whole and checked; empty after a logged failure.
-bool readNewPpd(const std::string& found, const QueueRecord& queue, std::string& text) {
-  std::string why;
-  if (!readPpdText(found, text, why)) {
-    logMsg(msg::kCannotOpenForQueue, found, queue.name);
-    logFailure("\t" + why + ".");
-    return false;
+// The model's new PPD, read whole and checked once per run.
+NewPpdFacts readNewPpd(const std::string& path) {
+  NewPpdFacts facts;
+  if (!readPpdText(path, facts.text, facts.why)) return facts;
+  if (!endsWithLineEnd(facts.text)) {
+    facts.why = "'" + path + "' is not a complete PPD (it ends in the middle of a line)";
+    return facts;
   }
-  if (!endsWithLineEnd(text)) {
-    logFailure(formatText("%s is not a complete PPD (it ends in the middle of a line); the printer %s keeps its PPD.",
-                          found.c_str(), queue.name.c_str()));
-    return false;
+  facts.options = declaredOptions(facts.text);
+  if (!facts.options) {
+    facts.why = "'" + path + "' is not a PPD that libcups can read";
+    return facts;
   }
-  return true;
+  facts.readable = true;
+  return facts;
 }
 
 // Captured defaults the new PPD declares but whose default line the
@@ -73,12 +75,15 @@ void noteUnwritten(NewQueuePpd& next, const std::vector<std::string>& written) {
   });
 }
 
-bool writeBesideQueuePpd(const QueueRecord& queue, NewQueuePpd& next) {
+bool writeBesideQueuePpd(const QueueRecord& queue, NewQueuePpd& next, QueueDirs& dirs) {
   std::string why;
-  next.dir = SafeDir::open(directoryOf(queue.ppdPath), &why);
-  if (next.dir) {
-    next.file = std::make_unique<PendingFile>(*next.dir);
-    if (next.file->write(next.text)) return true;
+  const SafeDir* dir = dirs.open(directoryOf(queue.ppdPath), &why);
+  if (dir) {
+    next.file = std::make_unique<PendingFile>(*dir);
+    FileAccess access;
+    // Filters read a queue's PPD as another user: keep who may read it.
+    access.keepExisting = true;
+    if (next.file->write(next.text) && next.file->finish(lastComponent(queue.ppdPath), access)) return true;
     why = next.file->error();
     next.file.reset();
   }
@@ -86,35 +91,66 @@ bool writeBesideQueuePpd(const QueueRecord& queue, NewQueuePpd& next) {
   return false;
 }
 
-void updateQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
+// What one queue's update has written and will put in place.
+struct PreparedQueue {
+  const QueueRecord* queue = nullptr;
+  size_t reportIndex = 0;
+  std::unique_ptr<PendingFile> backup;
+  std::string backupError;
+  NewQueuePpd next;
+  bool hasNewPpd = false;
+  std::unique_ptr<PendingFile> config;
+};
+
+ReportQueue& reportOf(const PreparedQueue& prepared) { return runReport().queueAt(prepared.reportIndex); }
+
+void prepareQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs,
+                  PreparedQueue& prepared) {
   logMessage(std::string(kRuleWidth, '='));
   logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
+  prepared.queue = &queue;
   ReportQueue& report = runReport().addQueue(queue.name);
+  prepared.reportIndex = runReport().queues().size() - 1;
   report.oldPpd = queue.ppdPath;
   report.outcome = "failed";
   unsigned optionCount = 0;
   captureOptions(queue.ppdPath, options, optionCount);
-  bool backedUp = backupQueuePpd(queue.ppdPath, queue.name) == 1;
-  if (backedUp) report.backup = backupPathFor(queue.ppdPath, queue.name);
-  NewQueuePpd next;
-  if (installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next)) {
-    report.newPpd = next.source;
-    report.carried = reportDefaults(next.carried);
-    report.notCarried = next.notCarried;
-    if (!backedUp) {
-      logFailure(formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(),
-                            queue.name.c_str()));
-      report.detail = "the old PPD could not be saved";
-    } else if (installQueuePpd(queue.ppdPath, next)) {
-      report.outcome = "updated";
-    }
-  } else {
-    report.detail = "no complete new PPD of its model could be made";
-  }
-  processPrinterConfig(queue.name);
+  prepared.backup = backupQueuePpd(queue.ppdPath, queue.name, dirs, prepared.backupError);
+  prepared.hasNewPpd = installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, prepared.next, dirs) == 1;
+  report.newPpd = prepared.next.source;
+  report.carried = reportDefaults(prepared.next.carried);
+  report.notCarried = prepared.next.notCarried;
+  if (!prepared.hasNewPpd) report.detail = "no complete new PPD of its model could be made";
+  prepared.config = processPrinterConfig(queue.name, dirs);
 }
 
-void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
+// Puts a prepared queue's files in place, in order, and logs each step.
+void placeQueue(PreparedQueue& prepared) {
+  const QueueRecord& queue = *prepared.queue;
+  ReportQueue& report = reportOf(prepared);
+  std::string backup = backupPathFor(queue.ppdPath, queue.name);
+  bool saved = prepared.backup && prepared.backup->place();
+  logMsg(msg::kQueuePpdSaved, queue.ppdPath, backup, saved ? 0 : -1);
+  if (saved) {
+    report.backup = backup;
+  } else {
+    logFailure("\t" + (prepared.backup ? prepared.backup->error() : prepared.backupError) + ".");
+  }
+  if (prepared.hasNewPpd && !saved) {
+    logFailure(formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(), queue.name.c_str()));
+    report.detail = "the old PPD could not be saved";
+  } else if (prepared.hasNewPpd && installQueuePpd(queue.ppdPath, prepared.next)) {
+    report.outcome = "updated";
+  }
+  if (prepared.config && prepared.config->place()) {
+    logMsg(msg::kPrinterConfigUpdated, queue.name);
+  } else if (prepared.config) {
+    logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queue.name.c_str(),
+                          prepared.config->error().c_str()));
+  }
+}
+
+void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs) {
   logMessage(std::string(kRuleWidth, '='));
   logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
   ReportQueue& report = runReport().addQueue(queue.name);
@@ -122,7 +158,7 @@ void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Optio
   unsigned optionCount = 0;
   captureOptions(queue.ppdPath, options, optionCount);
   NewQueuePpd next;
-  if (!installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next)) {
+  if (!installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next, dirs)) {
     report.outcome = "failed";
     report.detail = "no complete new PPD of its model could be made";
     return;
@@ -138,14 +174,17 @@ void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Optio
 }
 
 // One queue; whatever goes wrong with it stays with it.
-void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options) {
+void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs,
+                 std::vector<PreparedQueue>& prepared) {
   try {
     if (runSettings().dryRun) {
-      planQueue(ppdInstallDir, queue, options);
+      planQueue(ppdInstallDir, queue, options, dirs);
     } else {
-      updateQueue(ppdInstallDir, queue, options);
+      prepared.emplace_back();
+      prepareQueue(ppdInstallDir, queue, options, dirs, prepared.back());
     }
   } catch (const std::exception& error) {
+    if (!prepared.empty() && prepared.back().queue == &queue) prepared.pop_back();
     logFailure(formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.name.c_str(), error.what()));
     ReportQueue& report = runReport().queueEntry(queue.name);
     report.oldPpd = queue.ppdPath;
@@ -153,6 +192,19 @@ void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Opt
     report.detail = error.what();
   }
   freeOptionList(&options);
+}
+
+void placeAll(std::vector<PreparedQueue>& prepared, QueueDirs& dirs) {
+  if (prepared.empty()) return;
+  dirs.batch().flushData();
+  for (PreparedQueue& queue : prepared) {
+    try {
+      placeQueue(queue);
+    } catch (const std::exception& error) {
+      logFailure(formatText("The printer %s could not be updated: %s.", queue.queue->name.c_str(), error.what()));
+    }
+  }
+  dirs.batch().flushDirectories();
 }
 
 // The queue's configuration file under /opt/orv, reached without following a link.
@@ -165,36 +217,62 @@ std::optional<SafeDir> configDirOf(const std::string& queueName) {
 
 }  // namespace
 
+const NewPpdFacts& QueueDirs::newPpd(const std::string& path) {
+  auto known = newPpds_.find(path);
+  if (known == newPpds_.end()) known = newPpds_.emplace(path, readNewPpd(path)).first;
+  return known->second;
+}
+
+const SafeDir* QueueDirs::open(const std::string& path, std::string* why) {
+  auto known = dirs_.find(path);
+  if (known == dirs_.end()) {
+    std::optional<SafeDir> dir = SafeDir::open(path, why);
+    if (!dir) return nullptr;
+    known = dirs_.emplace(path, std::make_unique<SafeDir>(std::move(*dir))).first;
+    batch_.add(*known->second);
+  }
+  return known->second.get();
+}
+
 int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, int askFlag) {
   const RunSettings& s = runSettings();
   auto started = std::chrono::steady_clock::now();
   if (s.dryRun) askFlag = 0;
   OptionList options;
+  QueueDirs dirs;
+  std::vector<PreparedQueue> prepared;
   int queues = std::min(count, static_cast<int>(list.records.size()));
-  for (int i = 0; i < queues; ++i) {
+  prepared.reserve(static_cast<size_t>(queues));
+  bool brokenOff = false;
+  for (int i = 0; i < queues && !brokenOff; ++i) {
     const QueueRecord& queue = list.records[i];
     if (askFlag) {
       int answer = askYesNoAll(formatMessage(msg::kAskUpdateQueue, queue.name));
-      if (answer == kAnswerBreak) return 1;
+      brokenOff = answer == kAnswerBreak;
+      if (brokenOff) break;
       if (answer == kAnswerAll) askFlag = 0;
       if (answer == kAnswerNo) {
         runReport().addQueue(queue.name).outcome = "kept";
         continue;
       }
     }
-    handleQueue(ppdInstallDir, queue, options);
+    handleQueue(ppdInstallDir, queue, options, dirs, prepared);
   }
+  auto placing = std::chrono::steady_clock::now();
+  placeAll(prepared, dirs);
+  if (brokenOff) return 1;
   if (s.debugLevel > 0) {
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    writeStderr(formatText("updateQueues: %d queues in %.3f s; %ld candidate PPD files opened.\n", queues,
-                           took.count(), ppdCandidateFilesOpened()));
+    std::chrono::duration<double> placed = std::chrono::steady_clock::now() - placing;
+    writeStderr(formatText("updateQueues: %d queues in %.3f s (placing %.3f s); %ld candidate PPD files opened.\n",
+                           queues, took.count(), placed.count(), ppdCandidateFilesOpened()));
   }
   if (!s.dryRun) restartCups();
   return 1;
 }
 
 int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, int optionCount,
-                  const QueueRecord& queue, NewQueuePpd& next) {
+                  const QueueRecord& queue, NewQueuePpd& next, QueueDirs& dirs) {
   logMsg(msg::kProcessingQueuePpd, queue.name);
   std::string found;
   if (!findNewPpd(ppdInstallDir, queue, found)) {
@@ -203,18 +281,18 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
   }
   logIfAny(formatText("PPD = %s.\n", found.c_str()));
   next.source = found;
-  std::string newText;
-  if (!readNewPpd(found, queue, newText)) return 0;
-  if (!carriedDefaults(newText, options, next.carried, next.notCarried)) {
-    logFailure(formatText("%s is not a PPD that can be read; the printer %s keeps its PPD.", found.c_str(),
-                          queue.name.c_str()));
+  const NewPpdFacts& facts = dirs.newPpd(found);
+  if (!facts.readable) {
+    logMsg(msg::kCannotOpenForQueue, found, queue.name);
+    logFailure("\t" + facts.why + "; the printer " + queue.name + " keeps its PPD.");
     return 0;
   }
+  splitCarried(*facts.options, options, next.carried, next.notCarried);
   std::vector<std::string> written;
-  processNewPPD(newText, next.text, next.carried, optionCount, &written);
+  processNewPPD(facts.text, next.text, next.carried, optionCount, &written);
   noteUnwritten(next, written);
   if (runSettings().dryRun) return 1;
-  if (!writeBesideQueuePpd(queue, next)) return 0;
+  if (!writeBesideQueuePpd(queue, next, dirs)) return 0;
   logMsg(msg::kNewQueuePpdAt, queue.name, next.file->path());
   return 1;
 }
@@ -229,30 +307,31 @@ std::string backupPathFor(const std::string& ppdPath, const std::string& name) {
   return base + name + ".ppd.rpmsave";
 }
 
-int backupQueuePpd(const std::string& ppdPath, const std::string& name) {
+std::unique_ptr<PendingFile> backupQueuePpd(const std::string& ppdPath, const std::string& name, QueueDirs& dirs,
+                                            std::string& why) {
   std::string backup = backupPathFor(ppdPath, name);
-  std::string why;
-  std::optional<SafeDir> dir = SafeDir::open(directoryOf(backup), &why);
+  const SafeDir* dir = dirs.open(directoryOf(backup), &why);
+  int error = 0;
+  std::optional<std::string> old = readWholeFile(ppdPath, &error);
+  if (!dir || !old) {
+    if (!old) why = "'" + ppdPath + "' cannot be read: " + std::strerror(error);
+    return nullptr;
+  }
   FileAccess access;
-  access.mode = 0600;
   struct stat source {};
-  if (::stat(ppdPath.c_str(), &source) == 0) access.mode = source.st_mode & 0777;
+  access.mode = ::stat(ppdPath.c_str(), &source) == 0 ? source.st_mode & 0777 : 0600;
   // Written whole beside its name: a link there is replaced, never written
   // through; a good earlier backup stays until the new one is complete.
-  bool saved = dir && copyFileAtomically(ppdPath, *dir, lastComponent(backup), access, &why, LinkAtTarget::Replace);
-  logMsg(msg::kQueuePpdSaved, ppdPath, backup, saved ? 0 : -1);
-  if (!saved) logFailure("\t" + why + ".");
-  return saved ? 1 : 0;
+  auto file = std::make_unique<PendingFile>(*dir);
+  if (file->write(*old) && file->finish(lastComponent(backup), access, LinkAtTarget::Replace)) return file;
+  why = file->error();
+  return nullptr;
 }
 
 int installQueuePpd(const std::string& ppdPath, NewQueuePpd& next) {
   if (!next.file) return 0;
   std::string temp = next.file->path();
-  FileAccess access;
-  access.mode = 0644;
-  // Filters read a queue's PPD as another user: keep who may read it.
-  access.keepExisting = true;
-  bool placed = next.file->commit(lastComponent(ppdPath), access);
+  bool placed = next.file->place();
   logMsg(msg::kQueuePpdCopied, temp, ppdPath, placed ? 0 : -1);
   if (!placed) logFailure(formatText("%s keeps its PPD: %s.", ppdPath.c_str(), next.file->error().c_str()));
   next.file.reset();
@@ -269,25 +348,23 @@ std::string raiseConfigVersion(std::string_view text) {
 
 bool endsWithLineEnd(std::string_view text) { return !text.empty() && (text.back() == '\n' || text.back() == '\r'); }
 
-int processPrinterConfig(const std::string& queueName) {
-  std::optional<SafeDir> dir = configDirOf(queueName);
+std::unique_ptr<PendingFile> processPrinterConfig(const std::string& queueName, QueueDirs& dirs) {
+  std::optional<SafeDir> found = configDirOf(queueName);
   struct stat info {};
-  if (!dir || entryType(dir->fd(), "mivoConfig", &info) != EntryType::Regular) return 0;
-  FdHolder fd(::openat(dir->fd(), "mivoConfig", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  int error = 0;
-  std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get(), &error) : std::nullopt;
-  std::string path = dir->pathOf("mivoConfig");
+  if (!found || entryType(found->fd(), "mivoConfig", &info) != EntryType::Regular) return nullptr;
+  const SafeDir* dir = dirs.open(found->path());
+  FdHolder fd(dir ? ::openat(dir->fd(), "mivoConfig", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
+  std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get()) : std::nullopt;
   if (!text) {
-    logFailure(formatText("processPrinterConfig(%s): %s cannot be read; kept as it was.", queueName.c_str(), path.c_str()));
-    return 0;
+    logFailure(formatText("processPrinterConfig(%s): %s cannot be read; kept as it was.", queueName.c_str(),
+                          found->pathOf("mivoConfig").c_str()));
+    return nullptr;
   }
   FileAccess access;
   access.keepExisting = true;
-  std::string why;
-  if (!writeFileAtomically(*dir, "mivoConfig", raiseConfigVersion(*text), access, &why)) {
-    logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queueName.c_str(), why.c_str()));
-    return 0;
-  }
-  logMsg(msg::kPrinterConfigUpdated, queueName);
-  return 1;
+  auto file = std::make_unique<PendingFile>(*dir);
+  if (file->write(raiseConfigVersion(*text)) && file->finish("mivoConfig", access)) return file;
+  logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queueName.c_str(),
+                        file->error().c_str()));
+  return nullptr;
 }

@@ -44,6 +44,7 @@ class RunReport {
   const std::string& kind() const { return kind_; }
   ReportFile& addFile(std::string path, std::string action);
   ReportQueue& addQueue(std::string name);
+  ReportQueue& queueAt(size_t index) { return queues_.at(index); }
   // The latest entry of the queue, or a new one.
   ReportQueue& queueEntry(const std::string& name);
   void addError(std::string_view line);

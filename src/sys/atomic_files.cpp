@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,21 +103,58 @@ bool PendingFile::write(std::string_view text) {
   return writeAllTo(fd_.get(), text) || failed("cannot write");
 }
 
-bool PendingFile::commit(const std::string& name, const FileAccess& requested, LinkAtTarget atLink) {
+bool PendingFile::settle(const std::string& name, const FileAccess& requested, bool flush) {
   if (!ok()) return false;
-  std::optional<FileAccess> access = settleTarget(dir_, name, requested, atLink, &error_);
+  std::optional<FileAccess> access = settleTarget(dir_, name, requested, atLink_, &error_);
   if (!access) return false;
+  target_ = name;
   if (::fchmod(fd_.get(), access->mode) != 0) return failed("cannot set the mode of");
   if ((access->owner || access->group) &&
       ::fchown(fd_.get(), access->owner.value_or(static_cast<uid_t>(-1)), access->group.value_or(static_cast<gid_t>(-1))) != 0)
     return failed("cannot set the owner of");
-  if (::fsync(fd_.get()) != 0) return failed("cannot flush");
+  if (flush && ::fsync(fd_.get()) != 0) return failed("cannot flush");
   if (::close(fd_.release()) != 0) return failed("cannot write");
-  if (::renameat(dir_.fd(), name_.c_str(), dir_.fd(), name.c_str()) != 0) return failed("cannot rename");
+  return true;
+}
+
+bool PendingFile::finish(const std::string& name, const FileAccess& access, LinkAtTarget atLink) {
+  atLink_ = atLink;
+  return settle(name, access, false);
+}
+
+bool PendingFile::place() {
+  if (!ok() || target_.empty()) return false;
+  // Whatever stands at the target now is judged again: it may have changed.
+  if (!settleTarget(dir_, target_, FileAccess{}, atLink_, &error_)) return false;
+  if (::renameat(dir_.fd(), name_.c_str(), dir_.fd(), target_.c_str()) != 0) return failed("cannot rename");
   committed_ = true;
+  return true;
+}
+
+bool PendingFile::commit(const std::string& name, const FileAccess& access, LinkAtTarget atLink) {
+  atLink_ = atLink;
+  if (!settle(name, access, true) || !place()) return false;
   // The rename is a finished step only once the directory is on disk too.
   ::fsync(dir_.fd());
   return true;
+}
+
+void DurableBatch::add(const SafeDir& dir) {
+  if (std::find(dirs_.begin(), dirs_.end(), dir.fd()) == dirs_.end()) dirs_.push_back(dir.fd());
+}
+
+void DurableBatch::flushData() {
+  std::vector<dev_t> done;
+  for (int fd : dirs_) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || std::find(done.begin(), done.end(), info.st_dev) != done.end()) continue;
+    ::syncfs(fd);
+    done.push_back(info.st_dev);
+  }
+}
+
+void DurableBatch::flushDirectories() {
+  for (int fd : dirs_) ::fsync(fd);
 }
 
 bool writeFileAtomically(const SafeDir& dir, const std::string& name, std::string_view content,

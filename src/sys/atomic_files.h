@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sys/safe_dirs.h"
 
@@ -32,8 +33,10 @@ bool copyFileAtomically(const std::string& source, const SafeDir& dir, const std
                         const FileAccess& access, std::string* why = nullptr,
                         LinkAtTarget atLink = LinkAtTarget::Refuse);
 
-// A file being written beside its target, in two steps: write, then commit
-// (flush, rename over the target, flush the directory). Removed unless committed.
+// A file being written beside its target: write, then commit (flush, rename
+// over the target, flush the directory). Many files can share the flushes
+// instead: finish each (mode, owner, closed), make them durable together
+// (DurableBatch), then place each. Removed unless placed.
 class PendingFile {
  public:
   explicit PendingFile(const SafeDir& dir);
@@ -47,15 +50,34 @@ class PendingFile {
   bool write(std::string_view text);
   // Puts it at name (see writeFileAtomically for the rules on what stands there).
   bool commit(const std::string& name, const FileAccess& access, LinkAtTarget atLink = LinkAtTarget::Refuse);
+  // The first half: mode and owner set for name, the file closed, not flushed.
+  bool finish(const std::string& name, const FileAccess& access, LinkAtTarget atLink = LinkAtTarget::Refuse);
+  // The second half, once the data is on disk: renamed over the target.
+  bool place();
 
  private:
   bool failed(const std::string& what);
+  bool settle(const std::string& name, const FileAccess& requested, bool flush);
   const SafeDir& dir_;
   std::string name_;
+  std::string target_;
+  LinkAtTarget atLink_ = LinkAtTarget::Refuse;
   FdHolder fd_;
   std::string error_;
   bool created_ = false;
   bool committed_ = false;
+};
+
+// Flushes shared by many files: the data of every file system the
+// directories are on, before the renames; each directory once, after them.
+class DurableBatch {
+ public:
+  void add(const SafeDir& dir);
+  void flushData();
+  void flushDirectories();
+
+ private:
+  std::vector<int> dirs_;
 };
 
 // Hidden temporary names of ours: ".zebtmp" and six letters or digits (and

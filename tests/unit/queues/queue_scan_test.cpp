@@ -143,12 +143,12 @@ TEST(CaptureOptions, OnlyTheOfferedDefaultsAreCarried) {
   // The new PPD offers every old default but 300dpi; an unreadable one carries none.
   OptionList carried;
   std::vector<ReportDefault> dropped;
-  EXPECT_TRUE(carriedDefaults(readWhole(kNewPs), list, carried, dropped));
+  std::optional<DeclaredOptions> declared = declaredOptions(readWhole(kNewPs));
+  ASSERT_TRUE(declared);
+  splitCarried(*declared, list, carried, dropped);
   EXPECT_EQ(carried.records.size(), 6u);
   EXPECT_EQ(tree.log(), "Default Resolution/300dpi is not offered by the new PPD; its own default stays.\n");
-  OptionList none;
-  EXPECT_FALSE(carriedDefaults("not a PPD\n", list, none, dropped));
-  EXPECT_TRUE(none.records.empty());
+  EXPECT_FALSE(declaredOptions("not a PPD\n"));
   freeOptionList(&list);
   count = 99;
   EXPECT_EQ(captureOptions(tree.root() + "/missing.ppd", list, count), 0);
