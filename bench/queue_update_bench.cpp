@@ -101,16 +101,14 @@ void layOutTree(const std::string& root, const std::vector<Candidate>& pairs, in
 
 double runSeconds(SandboxHost& host, std::string& diagnostics) {
   auto started = std::chrono::steady_clock::now();
-  SandboxResult result = std::getenv("BENCH_PERFREC") ? host.run({"/usr/bin/perf", "record", "-g", "-o", "/root/perf.data", "./bin/setup", "-D", "1"}, kFromDist) : host.run({"./bin/setup", "-D", "1"}, kFromDist);
-  if (std::getenv("BENCH_PERFREC")) host.sh("perf report -i /root/perf.data --no-children --stdio 2>/dev/null | grep -v '^$' | head -60 > /root/perf.txt; cp /root/perf.txt /srv/perf.txt");
+  SandboxResult result = host.run({"./bin/setup", "-D", "1"}, kFromDist);
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   if (result.status != 0) throw std::runtime_error("setup failed: " + result.err);
   diagnostics = result.err;
-  if (std::getenv("BENCH_PERF") && result.err.find("updateQueues") != std::string::npos) std::cerr << result.err.substr(result.err.find("updateQueues"), 120) << "\n";
   return took.count();
 }
 
-// "updateQueues: N queues in S s; F candidate PPD files opened."
+// "updateQueues: N queues in S s (placing P s); F candidate PPD files opened."
 void parseDiagnostic(const std::string& err, double& loopSeconds, long& opened) {
   size_t at = err.find("updateQueues: ");
   loopSeconds = 0;
