@@ -350,6 +350,16 @@ void readManifest() {
   endRun();
 }
 
+// A removal has no dry run and no rollback: asked together, nothing is done.
+void refuseConflictingOptions() {
+  const RunSettings& s = runSettings();
+  if (!s.uninstallRequested || (!s.dryRun && !s.rollback)) return;
+  std::string line = "setup: -d cannot be combined with -n or -r; nothing done.\n";
+  writeStderr(line);
+  runReport().markRefused(line.substr(0, line.size() - 1));
+  endRun();
+}
+
 const char* runKind(const RunSettings& s) {
   if (s.dryRun) return "dry-run";
   if (s.uninstallRequested) return "removal";
@@ -399,6 +409,7 @@ void runSetup(int argc, char** argv) {
   resolveStartCommands();
   firstOptionPass(args);
   runReport().start(runKind(s));
+  refuseConflictingOptions();
   if (s.uninstallRequested == 0 && s.seLinuxMode != 0 && !s.dryRun && !s.rollback) {
     writeStderr(".......\n");
     installSelinuxModule();
