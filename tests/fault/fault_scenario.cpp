@@ -200,22 +200,25 @@ void FaultHost::createQueue(const std::string& name, const std::string& oldPpd, 
             "lpadmin -p " + name + " -E -v socket://127.0.0.1:9100 -P /srv/old/" + oldPpd + " " + options);
 }
 
+// The host answers by its pid, and its layers are still there: the overlay
+// keeps serving files whose upper layer was removed under it.
 bool FaultHost::intact() const {
   std::ifstream token(hostPath(kTokenPath));
   std::string text;
-  return std::getline(token, text) && text == token_;
+  std::error_code error;
+  return std::getline(token, text) && text == token_ && fs::exists(host_->upperDir() + kTokenPath, error);
 }
 
 // Every command runs behind a check that it is in this host: were the host's
 // init gone and its pid taken by another process, the command would run in
-// that process's namespaces instead.
+// that process's namespaces instead. A host found broken afterwards is lost.
 SandboxResult FaultHost::runGuarded(std::vector<std::string> argv, const SandboxRunOptions& options) {
   argv.insert(argv.begin(), {"/bin/sh", "-c",
                              "[ \"$(cat " + kTokenPath + " 2>/dev/null)\" = \"$1\" ] || exit " +
                                  std::to_string(kNotThisHost) + "; shift; exec \"$@\"",
                              "sh", token_});
   SandboxResult result = host_->run(argv, options);
-  if (result.status == kNotThisHost && !intact()) throw HostLost();
+  if (!intact()) throw HostLost();
   return result;
 }
 
