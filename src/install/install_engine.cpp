@@ -58,7 +58,7 @@ void preparePpdInstallDir() {
   const std::string& dir = s.ppdInstallDir;
   if (dir.empty() || isDirectory(dir)) {
     logMsg(msg::kPpdInstallDir, dir);
-    if (!dir.empty() && isProductPpdDir(dir)) takeBackDirectory(dir);
+    if (!dir.empty() && isProductPpdDir(dir) && takeBackDirectory(dir)) removeLeftovers(dir);
     return;
   }
   if (makePpdInstallDir(dir)) return;
@@ -186,11 +186,22 @@ void linkFilter() {
   logIfAny(text);
 }
 
+// Temporary files of ours that an interrupted run left in a directory we write to.
+void removeLeftovers(const std::string& dir) {
+  std::optional<SafeDir> handle = SafeDir::open(dir);
+  int removed = handle ? removeStaleTemporaries(*handle) : 0;
+  if (removed > 0) {
+    logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
+  }
+}
+
 // The product's directories that an earlier installer may have left open to
-// every user are taken back before anything is written into them.
+// every user are taken back before anything is written into them, and what
+// an interrupted run left there goes.
 void takeBackProductDirs(const std::string& dir) {
   for (const char* sub : {"", "/bin", "/etc", "/ppd"}) {
-    if (sub[0] == '\0' || isDirectory(dir + sub)) takeBackDirectory(dir + sub);
+    if (sub[0] != '\0' && !isDirectory(dir + sub)) continue;
+    if (takeBackDirectory(dir + sub)) removeLeftovers(dir + sub);
   }
 }
 

@@ -1,9 +1,14 @@
 #include "install/install_manifest.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
+#include "sys/paths.h"
+#include "sys/safe_dirs.h"
 
 namespace {
 
@@ -42,6 +47,19 @@ int modeAfterDestination(std::string_view rest) {
     value = value * 8 + (rest[i] - '0');
   }
   return value == 0 ? kDefaultItemMode : value;
+}
+
+// The manifest, read without following a link below the distribution tree:
+// in an installation that other users could write to, a manifest swapped for
+// a link must not make root read (and log) another file.
+std::optional<std::string> readManifestAt(const RunSettings& s, bool inEtc) {
+  std::optional<SafeDir> tree = SafeDir::open(canonicalPath(s.sourceDir, s.startDir).value_or(s.sourceDir));
+  std::optional<SafeDir> dir = tree && inEtc ? tree->child("etc") : std::move(tree);
+  if (!dir || !isSingleComponent(s.manifestName)) return std::nullopt;
+  FdHolder fd(::openat(dir->fd(), s.manifestName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return readWholeDescriptor(fd.get());
 }
 
 std::string manifestPath(const RunSettings& s, bool inEtc) {
@@ -100,10 +118,10 @@ int getInfoData() {
   InstallTable& table = s.installTable;
   table.clear();
   std::string path = manifestPath(s, true);
-  std::optional<std::string> text = readWholeFile(path);
+  std::optional<std::string> text = readManifestAt(s, true);
   if (!text) {
     path = manifestPath(s, false);
-    text = readWholeFile(path);
+    text = readManifestAt(s, false);
   }
   if (!text) {
     logMsg(msg::kCannotOpenManifest, path);

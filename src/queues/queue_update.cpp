@@ -353,6 +353,7 @@ std::unique_ptr<PendingFile> processPrinterConfig(const std::string& queueName, 
   struct stat info {};
   if (!found || entryType(found->fd(), "mivoConfig", &info) != EntryType::Regular) return nullptr;
   const SafeDir* dir = dirs.open(found->path());
+  if (dir) removeStaleTemporaries(*dir);
   FdHolder fd(dir ? ::openat(dir->fd(), "mivoConfig", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
   std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get()) : std::nullopt;
   if (!text) {

@@ -178,6 +178,11 @@ void settleInstallDir() {
   RunSettings& s = runSettings();
   requireUsableInstallDir(s.installDir, s.startDir);
   s.installDir = checkInstallDir(s.installDir, s.startDir).dir;
+  // An installation found on the host names its own directory: refused before
+  // the run makes anything at all, the PPD directory included.
+  std::string found;
+  int kind = 0;
+  if (!s.uninstallRequested && findExistingInstall(found, kind) == 1 && !found.empty()) requireUsableInstallDir(found, "/");
 }
 
 std::string printerManagerName(int kind) {

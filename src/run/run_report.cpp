@@ -190,6 +190,7 @@ bool writeRunReport(int uid, std::string* path) {
   std::string name = lastComponent(kReportPath) + (uid != 0 ? formatText("_%d", uid) : "");
   if (path) *path = directoryOf(kReportPath) + "/" + name;
   std::optional<SafeDir> dir = SafeDir::open(directoryOf(kReportPath));
+  if (dir && uid == 0) removeStaleTemporaries(*dir);
   FileAccess access;
   access.mode = 0644;
   return dir && writeFileAtomically(*dir, name, runReport().toJson(), access, nullptr, LinkAtTarget::Replace);

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "run/shell.h"
 
 inline std::string readWhole(const std::string& path) {
   std::ostringstream text;
@@ -36,4 +39,24 @@ class TempDir {
 
  private:
   std::string root_;
+};
+
+// Takes the place of the system shell while it lives: every command line the
+// program would run is recorded, and answered with the next status given
+// (0 when none is left).
+class RecordingRunner : public CommandRunner {
+ public:
+  explicit RecordingRunner(std::vector<int> statuses = {}) : statuses_(std::move(statuses)), previous_(useCommandRunner(*this)) {}
+  ~RecordingRunner() override { useCommandRunner(previous_); }
+  int run(const std::string& command, std::chrono::seconds) override {
+    commands.push_back(command);
+    if (next_ >= statuses_.size()) return 0;
+    return statuses_[next_++];
+  }
+  std::vector<std::string> commands;
+
+ private:
+  std::vector<int> statuses_;
+  size_t next_ = 0;
+  CommandRunner& previous_;
 };

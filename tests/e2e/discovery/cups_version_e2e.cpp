@@ -7,8 +7,8 @@ namespace {
 
 
 // The version line of one run of the program on a CUPS host without a scheduler.
-std::string versionLine(SandboxHost& host) {
-  auto r = host.run({kProgram}, {.env = {{"ZEBLPMODE", "CUPS"}}});
+std::string versionLine(SandboxHost& host, const std::string& program = kProgram) {
+  auto r = host.run({program}, {.env = {{"ZEBLPMODE", "CUPS"}}, .timeout = std::chrono::seconds(60)});
   EXPECT_EQ(r.status, 0) << r.err;
   for (const std::string& line : linesOf(host.read(kLog))) {
     if (line.rfind("CUPS Version : ", 0) == 0 || line.rfind("CUPS Header", 0) == 0) return line;
@@ -48,6 +48,24 @@ TEST_F(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
 
   host->write("/usr/share/cups/data/testprint", "#PDF-BANNER\n");
   EXPECT_EQ(versionLine(*host), latin1("CUPS Version : 1400// CUPS versión no se encuentra. Restablecer los 1.4"));
+}
+
+// The scheduler is asked through the tree's own netcat when its path fits its
+// 79 bytes, and a scheduler that never answers holds the run only briefly.
+TEST_F(CupsVersionE2E, TheHttpProbeUsesTheTreesNetcatAndNeverWaitsLong) {
+  const std::string answering = "#!/bin/sh\ncat >/dev/null\nprintf 'HTTP/1.1 200 OK\\r\\nServer: CUPS/1.3 IPP/2.1\\r\\n\\r\\n'\n";
+  const std::string fits = "/srv/" + std::string(64, 'd');  // its bin directory, the source directory, is 73 bytes
+  const std::pair<std::string, std::string> trees[] = {
+      {fits, "CUPS Header Version : 1300//HTTP"},
+      {fits + "e", "CUPS Version : 2420 // 2.4.2"},  // 80 bytes: the system's nc finds no scheduler
+  };
+  for (const auto& [tree, expected] : trees) {
+    installProgramAt(*host, tree);
+    host->write(tree + "/bin/zebnc", answering, 0755);
+    EXPECT_EQ(versionLine(*host, tree + "/bin/setup"), expected) << tree.size();
+  }
+  host->write(fits + "/bin/zebnc", "#!/bin/sh\nexec sleep 600\n", 0755);
+  EXPECT_EQ(versionLine(*host, fits + "/bin/setup"), "CUPS Version : 2420 // 2.4.2");
 }
 
 }  // namespace

@@ -9,12 +9,46 @@
 #include <cstdlib>
 
 #include "../test_support.h"
+#include "run/run_settings.h"
 
 namespace {
 
 TEST(QueueNames, OnlyPlainNamesFormPathsAndCommands) {
   for (const char* bad : {"", "   ", "\t", ".", "..", "a/b", "/", "../etc"}) EXPECT_FALSE(isUsableQueueName(bad)) << bad;
   for (const char* good : {"Office", "null", "a.b", "...", "$(id)", "x;y"}) EXPECT_TRUE(isUsableQueueName(good)) << good;
+}
+
+TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
+  TempDir tmp;
+  resetRunSettings();
+  RunSettings& s = runSettings();
+  s.printerManager = kPrinterCups;
+  s.commands.lpadmin = "/usr/sbin/lpadmin";
+  s.commands.lpstat = "/usr/bin/lpstat";
+  s.commands.cupsDataDir = tmp.root();
+  const std::tuple<std::string, std::vector<int>, std::vector<std::string>> cases[] = {
+      {"Office", {0}, {"/usr/sbin/lpadmin -xOffice 2>/dev/null"}},
+      {"q;touch x", {0}, {"/usr/sbin/lpadmin -x'q;touch x' 2>/dev/null"}},
+      {"-rf", {0}, {"/usr/sbin/lpadmin -x-rf 2>/dev/null"}},
+      {"$(id)'q", {256}, {"/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null", "/usr/bin/lpstat -p'$(id)'\\''q' -l > /dev/null",
+                          "/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null"}},
+  };
+  for (const auto& [name, statuses, commands] : cases) {
+    RecordingRunner runner(statuses);
+    EXPECT_EQ(removeQueue(name), 1);
+    EXPECT_EQ(runner.commands, commands) << name;
+  }
+  RecordingRunner runner;
+  for (const char* name : {"..", "a/b", ""}) EXPECT_EQ(removeQueue(name), 0);
+  EXPECT_TRUE(runner.commands.empty());
+  resetRunSettings();
+}
+
+TEST(DeviceEntries, OnlyRootsFilesAndFifosGoWithTheirQueue) {
+  EXPECT_TRUE(isRemovableDeviceEntry(true, false, 0));
+  EXPECT_TRUE(isRemovableDeviceEntry(false, true, 0));
+  EXPECT_FALSE(isRemovableDeviceEntry(true, false, 1000));  // another user's file
+  EXPECT_FALSE(isRemovableDeviceEntry(false, false, 0));    // a link, device, socket or directory
 }
 
 class RemoveTreeTest : public ::testing::Test {
