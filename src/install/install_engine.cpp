@@ -39,6 +39,15 @@ void enterSourceDir(const std::string& sourceDir) {
 // The product's own PPD directory is the "orv" one of a PPD tree.
 bool isProductPpdDir(const std::string& dir) { return lastComponent(dir) == "orv"; }
 
+// Temporary files of ours that an interrupted run left in a directory we write to.
+void removeLeftovers(const std::string& dir) {
+  std::optional<SafeDir> handle = SafeDir::open(dir);
+  int removed = handle ? removeStaleTemporaries(*handle) : 0;
+  if (removed > 0) {
+    logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
+  }
+}
+
 // Made 0755 and logged as such (no "created" line of its own).
 bool makePpdInstallDir(const std::string& dir) {
   std::optional<SafeDir> parent = SafeDir::open(directoryOf(dir));
@@ -184,15 +193,6 @@ void linkFilter() {
   std::string text = formatMessage(msg::kLinked, 1, kFilterLink, target);
   if (symlinkIfAbsent(target, kFilterLink) != 0) text += messageText(msg::kErrorMark);
   logIfAny(text);
-}
-
-// Temporary files of ours that an interrupted run left in a directory we write to.
-void removeLeftovers(const std::string& dir) {
-  std::optional<SafeDir> handle = SafeDir::open(dir);
-  int removed = handle ? removeStaleTemporaries(*handle) : 0;
-  if (removed > 0) {
-    logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
-  }
 }
 
 // The product's directories that an earlier installer may have left open to

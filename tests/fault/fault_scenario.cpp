@@ -20,6 +20,7 @@ const std::string kSaved = "/srv/fault/trees.tar";
 const std::string kTokenPath = "/srv/fault/host-id";
 constexpr int kNotThisHost = 99;
 const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
+const std::string kBackupSuffix = ".rpmsave";  // /etc/cups/QUEUE.ppd.rpmsave keeps /etc/cups/ppd/QUEUE.ppd
 const std::vector<std::string> kOldPpds = {"tamra_cendra2100_ps.ppd", "tamra_cendra2100duo_pcl.ppd",
                                            "tamra_lumo4400_ps.ppd"};
 
@@ -105,7 +106,7 @@ Verdict judgeFaulted(const HostState& before, const HostState& after, const Host
       verdict.queuesLost.push_back(path + " is neither its old PPD nor its new one" + sizeNote(*now));
     }
     // A queue on its new PPD must have its old one kept.
-    const std::string backup = "/etc/cups/" + fileName(path) + ".rpmsave";
+    const std::string backup = "/etc/cups/" + fileName(path) + kBackupSuffix;
     if (now != nullptr && fresh != nullptr && *now == *fresh && *fresh != old && !after.backups.contains(backup))
       verdict.backupsLost.push_back(path + " is on its new PPD but " + backup + " is missing");
   }
@@ -113,7 +114,8 @@ Verdict judgeFaulted(const HostState& before, const HostState& after, const Host
     if (!before.queuePpds.contains(path)) verdict.leftovers.push_back(path + " is no queue's PPD");
   for (const auto& [path, now] : after.backups) {
     const std::string* was = lookup(before.backups, path);
-    const std::string* old = lookup(before.queuePpds, "/etc/cups/ppd/" + fileName(path.substr(0, path.size() - 8)));
+    const std::string queuePpd = fileName(path.substr(0, path.size() - kBackupSuffix.size()));
+    const std::string* old = lookup(before.queuePpds, "/etc/cups/ppd/" + queuePpd);
     if ((was == nullptr || *was != now) && (old == nullptr || *old != now))
       verdict.backupsLost.push_back(path + " is not its queue's old PPD" + sizeNote(now));
   }
@@ -264,7 +266,7 @@ HostState FaultHost::capture() const {
   };
   auto ignore = [](const std::string&, const std::string&) {};
   walk(walk, "/etc/cups", false, [&](const std::string& path, const std::string& content) {
-    if (path.ends_with(".rpmsave")) state.backups[path] = content;
+    if (path.ends_with(kBackupSuffix)) state.backups[path] = content;
   });
   walk(walk, "/etc/cups/ppd", false,
        [&](const std::string& path, const std::string& content) { state.queuePpds[path] = content; });

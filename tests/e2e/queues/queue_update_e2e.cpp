@@ -85,16 +85,26 @@ TEST_F(QueueUpdateE2E, QueuesGetTheNewPpdOfTheirModelWithTheirDefaults) {
   ASSERT_EQ(runSetup().status, 0);
   // Changed defaults are carried; one the new PPD does not offer (Manual,
   // Transparency, 300dpi) leaves the new PPD's own default.
-  EXPECT_EQ(defaultsOf("Office"), (Defaults{{"PageSize", "Legal"}, {"InputSlot", "Auto"}, {"MediaType", "Thick"},
-                                            {"Resolution", "600dpi"}, {"TamraTonerSave", "False"}, {"JCLDensity", "Light"}}));
-  EXPECT_EQ(defaultsOf("Lab"), (Defaults{{"PageSize", "Letter"}, {"InputSlot", "Tray1"}, {"MediaType", "Plain"},
-                                         {"Resolution", "600dpi"}, {"Duplex", "DuplexTumble"}, {"TamraTonerSave", "True"}}));
+  EXPECT_EQ(defaultsOf("Office"), (Defaults{{"PageSize", "Legal"},
+                                            {"InputSlot", "Auto"},
+                                            {"MediaType", "Thick"},
+                                            {"Resolution", "600dpi"},
+                                            {"TamraTonerSave", "False"},
+                                            {"JCLDensity", "Light"}}));
+  EXPECT_EQ(defaultsOf("Lab"), (Defaults{{"PageSize", "Letter"},
+                                         {"InputSlot", "Tray1"},
+                                         {"MediaType", "Plain"},
+                                         {"Resolution", "600dpi"},
+                                         {"Duplex", "DuplexTumble"},
+                                         {"TamraTonerSave", "True"}}));
   // Hall's new PPD ships compressed; its old defaults A4 and no duplex stay.
   EXPECT_EQ(defaultsOf("Hall")["Duplex"], "None");
   EXPECT_EQ(defaultsOf("Hall")["PageSize"], "A4");
   for (const auto& [queue, ppd] : {std::pair{"Office", "dist/ppd/tamra_cendra2100_ps.ppd"},
-                                   {"Lab", "dist/ppd/tamra_cendra2100duo_pcl.ppd"}, {"Hall", "dist/ppd/gz/tamra_lumo4400_ps.ppd"}})
-    EXPECT_EQ(withoutDefaults(host->read("/etc/cups/ppd/" + std::string(queue) + ".ppd")), withoutDefaults(sourceText(ppd)));
+                                   {"Lab", "dist/ppd/tamra_cendra2100duo_pcl.ppd"},
+                                   {"Hall", "dist/ppd/gz/tamra_lumo4400_ps.ppd"}})
+    EXPECT_EQ(withoutDefaults(host->read("/etc/cups/ppd/" + std::string(queue) + ".ppd")),
+              withoutDefaults(sourceText(ppd)));
   EXPECT_EQ(host->sh("stat -c '%a %U %G' /etc/cups/ppd/Office.ppd").out, "640 root lp\n");
 
   // Old PPDs are saved beside the PPD directory; CUPS's own Office.ppd.O has its own backup.
@@ -110,8 +120,9 @@ TEST_F(QueueUpdateE2E, QueuesGetTheNewPpdOfTheirModelWithTheirDefaults) {
 
 // The scheduler's own carry-over (a bare lpadmin -m) against ours, for the same old queue and new PPD.
 TEST_F(QueueUpdateE2E, SchedulerCarryOverAgreesInsideTheUiBlocks) {
-  const std::string changes = "-o PageSize=Legal -o MediaType=Thick -o InputSlot=Manual -o TamraTonerSave=False "
-                              "-o JCLDensity=Dark";
+  const std::string changes =
+      "-o PageSize=Legal -o MediaType=Thick -o InputSlot=Manual -o TamraTonerSave=False "
+      "-o JCLDensity=Dark";
   createQueue("Ours", kOld + "/tamra_cendra2100_ps.ppd", changes);
   ASSERT_EQ(runSetup().status, 0);
   createQueue("Theirs", kOld + "/tamra_cendra2100_ps.ppd", changes);

@@ -232,6 +232,32 @@ void addCommentedCopy(Lines& lines, const std::string& option, const std::string
   lines.insert(lines.begin() + block.last + 1, copy.begin(), copy.end());
 }
 
+// The option under another keyword, everywhere it is named.
+void renameOption(Lines& lines, const std::string& option, const std::string& name) {
+  findBlock(lines, option);
+  auto replaceWord = [](std::string& line, const std::string& from, const std::string& to) {
+    for (size_t at = line.find(from); at != std::string::npos; at = line.find(from, at + to.size())) {
+      size_t end = at + from.size();
+      if (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '/' && line[end] != ':' &&
+          line[end] != '=')
+        continue;
+      line.replace(at, from.size(), to);
+    }
+  };
+  for (std::string& line : lines) {
+    std::string keyword = mainKeyword(line);
+    if (keyword.empty()) continue;
+    if (keyword.starts_with("Default") && equalsIgnoringCase(keyword.substr(7), option)) {
+      line = "*Default" + name + line.substr(line.find(':'));
+    } else if (keyword == option || keyword == "?" + option) {
+      line.replace(keyword[0] == '?' ? 2 : 1, option.size(), name);
+    } else {
+      replaceWord(line, "*" + option, "*" + name);
+      if (keyword.starts_with("FoomaticRIPOption")) replaceWord(line, " " + option, " " + name);
+    }
+  }
+}
+
 void makePickMany(Lines& lines, const std::string& option) {
   std::string& open = lines[findBlock(lines, option).first];
   size_t type = open.rfind("PickOne");
@@ -355,6 +381,8 @@ std::string applyEdit(const std::string& ppd, const PpdEdit& edit) {
     expectArgs(edit, 2), respellDefault(lines, a[0], a[1]);
   } else if (edit.op == "commented-copy") {
     expectArgs(edit, 2), addCommentedCopy(lines, a[0], a[1]);
+  } else if (edit.op == "rename-option") {
+    expectArgs(edit, 2), renameOption(lines, a[0], a[1]);
   } else if (edit.op == "pickmany") {
     expectArgs(edit, 1), makePickMany(lines, a[0]);
   } else {
