@@ -95,8 +95,7 @@ struct Reference {
 
 struct Outcome {
   Verdict verdict;
-  std::string injected;  // the tracer's line naming the call it failed or killed at
-  bool killed = false;
+  Fault fault;
 };
 
 // The host the trials run on, with its files as they were before any run.
@@ -141,12 +140,8 @@ class FaultInjectionHeavyE2E : public ::testing::TestWithParam<RunKind> {
     if (trial.kind == Trial::Kind::SmallTmpfs) host.mountSmallTmpfs(trial.what, kSpareBytes);
     SandboxResult faulted = host.runSetup(tracerArgs);
     Outcome outcome;
-    for (const char* line : {"fault_tracer: killing every process", "fault_tracer: failing call"}) {
-      size_t at = faulted.err.find(line);
-      if (at != std::string::npos) outcome.injected = faulted.err.substr(at, faulted.err.find('\n', at) - at);
-    }
-    outcome.killed = outcome.injected.find("killing") != std::string::npos;
-    outcome.verdict = judgeFaulted(trialHost.before, host.capture(), reference.after, outcome.killed);
+    outcome.fault = faultOf(faulted.err);
+    outcome.verdict = judgeFaulted(trialHost.before, host.capture(), reference.after, outcome.fault);
     if (trial.kind == Trial::Kind::SmallTmpfs) host.lift(trial.what);
     SandboxResult recovery = host.runSetup();
     Verdict recovered = judgeRecovered(host.capture(), reference.after);
@@ -197,16 +192,16 @@ TEST_P(FaultInjectionHeavyE2E, EveryFileStaysWholeAndTheNextRunRecovers) {
       outcome.verdict.notRecovered.push_back(std::string("the trial broke off: ") + e.what());
     }
     const Verdict& verdict = outcome.verdict;
-    figures.kills += outcome.killed;
-    figures.faults += (!outcome.injected.empty() && !outcome.killed) || trial.kind == Trial::Kind::SmallTmpfs;
+    const Fault& fault = outcome.fault;
+    figures.kills += fault.killed;
+    figures.faults += (!fault.line.empty() && !fault.killed) || trial.kind == Trial::Kind::SmallTmpfs;
     figures.add(verdict);
     if (!verdict.clean())
       std::cout << "TRIAL|" << kindName(kind) << "|" << trial.label() << "|" << verdict.queuesLost.size() << "|"
                 << verdict.backupsLost.size() << "|" << verdict.halfWritten.size() << "|" << verdict.leftovers.size()
                 << "|" << verdict.notRecovered.size() << std::endl;
     EXPECT_TRUE(verdict.clean()) << kindName(kind) << ", " << trial.label() << ":\n"
-                                 << (outcome.injected.empty() ? "" : "  " + outcome.injected + "\n")
-                                 << verdict.describe();
+                                 << (fault.line.empty() ? "" : "  " + fault.line + "\n") << verdict.describe();
   }
   figures.print(kindName(kind));
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;

@@ -95,7 +95,24 @@ std::string Verdict::describe() const {
   return text.str();
 }
 
-Verdict judgeFaulted(const HostState& before, const HostState& after, const HostState& reference, bool killed) {
+Fault faultOf(const std::string& tracerErr) {
+  Fault fault;
+  for (const char* start : {"fault_tracer: killing every process", "fault_tracer: failing call"}) {
+    size_t at = tracerErr.find(start);
+    if (at != std::string::npos) fault.line = tracerErr.substr(at, tracerErr.find('\n', at) - at);
+  }
+  fault.killed = fault.line.find("killing") != std::string::npos;
+  // "... (unlinkat /tmp/ZEBabc123 in 42) with EIO"
+  size_t call = fault.line.find('('), target = fault.line.find(' ', call), end = fault.line.rfind(" in ");
+  if (call == std::string::npos || target == std::string::npos || end == std::string::npos || end < target)
+    return fault;
+  const std::string name = fault.line.substr(call + 1, target - call - 1);
+  if (!fault.killed && (name == "unlink" || name == "unlinkat" || name == "rmdir"))
+    fault.refusedRemoval = fileName(fault.line.substr(target + 1, end - target - 1));
+  return fault;
+}
+
+Verdict judgeFaulted(const HostState& before, const HostState& after, const HostState& reference, const Fault& fault) {
   Verdict verdict;
   for (const auto& [path, old] : before.queuePpds) {
     const std::string* now = lookup(after.queuePpds, path);
@@ -137,7 +154,8 @@ Verdict judgeFaulted(const HostState& before, const HostState& after, const Host
   std::set<std::string> earlier(before.temporaries.begin(), before.temporaries.end());
   for (const std::string& path : after.temporaries) {
     bool besidePpd = path.starts_with("/etc/cups/ppd/");
-    bool allowed = killed && (!besidePpd || isBesideTemporaryName(fileName(path)));
+    bool allowed = (fault.killed && (!besidePpd || isBesideTemporaryName(fileName(path)))) ||
+                   fileName(path) == fault.refusedRemoval;
     if (!earlier.contains(path) && !allowed) verdict.leftovers.push_back(path + " is left by the run");
   }
   return verdict;

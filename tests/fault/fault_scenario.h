@@ -37,8 +37,16 @@ struct Verdict {
   std::string describe() const;
 };
 
+// The fault a traced run went through, from the tracer's standard error.
+struct Fault {
+  std::string line;  // the tracer's line naming the call, empty without a fault
+  bool killed = false;
+  std::string refusedRemoval;  // the name a failed unlink or rmdir was to remove: it may stay
+};
+Fault faultOf(const std::string& tracerErr);
+
 // After a faulted run: every file is whole, either as before or as the reference run left it.
-Verdict judgeFaulted(const HostState& before, const HostState& after, const HostState& reference, bool killed);
+Verdict judgeFaulted(const HostState& before, const HostState& after, const HostState& reference, const Fault& fault);
 // After the fault-free run that follows: the reference state, with nothing left behind.
 Verdict judgeRecovered(const HostState& after, const HostState& reference);
 
