@@ -6,6 +6,7 @@
 // sample once into the build tree and prints a page through every queue.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -351,7 +352,7 @@ const std::vector<std::pair<Verdict, std::string>> kVerdicts = {
     {Verdict::SetupKeepsOnly, "setup keeps, scheduler not"},
     {Verdict::BothChangeDifferently, "both change, differently"},
     {Verdict::OnlyInOne, "option in one result only"}};
-const std::vector<std::string> kFeatures = {"CR LF line ends",    "commented-out block", "*Default keyword case",
+const std::vector<std::string> kFeatures = {"CR LF line ends",    "commented-out block", "keyword case",
                                             "JCL option",         "custom page size",    "option new in new PPD",
                                             "choice gone in new", "plain option"};
 
@@ -360,13 +361,14 @@ struct OptionOutcome {
   Verdict verdict;
 };
 
-std::string featureOf(const Queue& queue, ppd_file_t* scheduler, const std::string& option,
+std::string featureOf(const Queue& queue, ppd_file_t* scheduler, const std::string& option, bool respelledOption,
                       const std::string& queueValue) {
   const std::string lower = lowered(option);
   ppd_option_t* found = ppdFindOption(scheduler, option.c_str());
   if (queue.newTraits.crLf) return kFeatures[0];
   if (queue.oldTraits.commented.contains(option) || queue.newTraits.commented.contains(option)) return kFeatures[1];
-  if (queue.oldTraits.respelled.contains(lower) || queue.newTraits.respelled.contains(lower)) return kFeatures[2];
+  if (respelledOption || queue.oldTraits.respelled.contains(lower) || queue.newTraits.respelled.contains(lower))
+    return kFeatures[2];
   if (found && found->section == PPD_ORDER_JCL) return kFeatures[3];
   if (queueValue.starts_with("Custom.")) return kFeatures[4];
   if (queueValue.empty()) return kFeatures[5];
@@ -389,12 +391,16 @@ std::vector<OptionOutcome> compareQueue(const Queue& queue, const Defaults& befo
   for (const auto& [option, value] : ours) options.insert(option);
   std::vector<OptionOutcome> outcomes;
   for (const std::string& option : options) {
-    auto at = before.find(option), s = theirs.find(option), o = ours.find(option);
+    // The queue's value under the option's keyword as the scheduler matches it, case aside.
+    auto at = std::find_if(before.begin(), before.end(),
+                           [&](const auto& entry) { return lowered(entry.first) == lowered(option); });
+    auto s = theirs.find(option), o = ours.find(option);
     const std::string queueValue = at == before.end() ? "" : at->second;
+    const bool respelled = at != before.end() && at->first != option;
     const std::string* schedulerValue = s == theirs.end() ? nullptr : &s->second;
     const std::string* setupValue = o == ours.end() ? nullptr : &o->second;
     outcomes.push_back({queue.sample.name, option, queueValue, schedulerValue ? *schedulerValue : "(none)",
-                        setupValue ? *setupValue : "(none)", featureOf(queue, scheduler, option, queueValue),
+                        setupValue ? *setupValue : "(none)", featureOf(queue, scheduler, option, respelled, queueValue),
                         verdictOf(queueValue, schedulerValue, setupValue)});
   }
   return outcomes;
@@ -575,10 +581,21 @@ TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKee
               << outcome->scheduler << ", setup " << outcome->setup << "\n";
   std::cout << summary.str();
 
-  EXPECT_EQ(totals[Verdict::SchedulerKeepsOnly], 0) << "defaults the scheduler keeps and setup drops";
-  EXPECT_EQ(totals[Verdict::SetupKeepsOnly], 0) << "defaults setup keeps and the scheduler drops";
-  EXPECT_EQ(totals[Verdict::BothChangeDifferently], 0) << "defaults both change, to different choices";
-  EXPECT_EQ(totals[Verdict::OnlyInOne], 0) << "options in one result only";
+  auto listed = [&](Verdict verdict) {
+    std::string list;
+    for (const OptionOutcome& outcome : outcomes)
+      if (outcome.verdict == verdict)
+        list += "\n  " + outcome.queue + " " + outcome.option + ": queue " + outcome.queueValue + ", scheduler " +
+                outcome.scheduler + ", setup " + outcome.setup + " (" + outcome.feature + ")";
+    return list;
+  };
+  EXPECT_EQ(totals[Verdict::SchedulerKeepsOnly], 0)
+      << "defaults the scheduler keeps and setup drops:" << listed(Verdict::SchedulerKeepsOnly);
+  EXPECT_EQ(totals[Verdict::SetupKeepsOnly], 0)
+      << "defaults setup keeps and the scheduler drops:" << listed(Verdict::SetupKeepsOnly);
+  EXPECT_EQ(totals[Verdict::BothChangeDifferently], 0)
+      << "defaults both change, to different choices:" << listed(Verdict::BothChangeDifferently);
+  EXPECT_EQ(totals[Verdict::OnlyInOne], 0) << "options in one result only:" << listed(Verdict::OnlyInOne);
   EXPECT_TRUE(unreadable.empty()) << unreadable.front() << " and others: setup's result does not read";
   EXPECT_TRUE(withNul.empty()) << withNul.front() << " and others: setup's result holds NUL bytes";
 }
