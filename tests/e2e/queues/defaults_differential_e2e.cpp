@@ -581,7 +581,7 @@ TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKee
               << outcome->scheduler << ", setup " << outcome->setup << "\n";
   std::cout << summary.str();
 
-  auto listed = [&](Verdict verdict) {
+  auto disagreeing = [&](Verdict verdict) {
     std::string list;
     for (const OptionOutcome& outcome : outcomes)
       if (outcome.verdict == verdict)
@@ -590,12 +590,12 @@ TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKee
     return list;
   };
   EXPECT_EQ(totals[Verdict::SchedulerKeepsOnly], 0)
-      << "defaults the scheduler keeps and setup drops:" << listed(Verdict::SchedulerKeepsOnly);
+      << "defaults the scheduler keeps and setup drops:" << disagreeing(Verdict::SchedulerKeepsOnly);
   EXPECT_EQ(totals[Verdict::SetupKeepsOnly], 0)
-      << "defaults setup keeps and the scheduler drops:" << listed(Verdict::SetupKeepsOnly);
+      << "defaults setup keeps and the scheduler drops:" << disagreeing(Verdict::SetupKeepsOnly);
   EXPECT_EQ(totals[Verdict::BothChangeDifferently], 0)
-      << "defaults both change, to different choices:" << listed(Verdict::BothChangeDifferently);
-  EXPECT_EQ(totals[Verdict::OnlyInOne], 0) << "options in one result only:" << listed(Verdict::OnlyInOne);
+      << "defaults both change, to different choices:" << disagreeing(Verdict::BothChangeDifferently);
+  EXPECT_EQ(totals[Verdict::OnlyInOne], 0) << "options in one result only:" << disagreeing(Verdict::OnlyInOne);
   EXPECT_TRUE(unreadable.empty()) << unreadable.front() << " and others: setup's result does not read";
   EXPECT_TRUE(withNul.empty()) << withNul.front() << " and others: setup's result holds NUL bytes";
 }
