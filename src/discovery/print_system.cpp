@@ -204,23 +204,24 @@ std::optional<std::string> cupsdPrefix(std::string_view rest) {
   return std::string(rest.substr(0, at));
 }
 
-StartScriptPrefixes scanStartScript(FILE* script) {
+StartScriptPrefixes scanStartScript(std::string_view script) {
   StartScriptPrefixes found;
-  std::string line;
-  while (!found.hasExecPrefix && readLinePiece(script, line)) {
+  std::vector<std::string_view> lines = linePieces(script, false);
+  for (std::string_view line : lines) {
     size_t at = line.find("exec_prefix=");
-    if (at == std::string::npos) continue;
+    if (at == std::string_view::npos) continue;
     found.execPrefix = line.substr(at + 12);
     dropOneLineEnd(found.execPrefix);
     found.hasExecPrefix = true;
+    break;
   }
-  std::rewind(script);
-  while (!found.hasPrefix && readLinePiece(script, line)) {
+  for (std::string_view line : lines) {
     size_t at = line.find("prefix=");
-    if (at == std::string::npos || contains(line, "exec_prefix=")) continue;
+    if (at == std::string_view::npos || contains(line, "exec_prefix=")) continue;
     found.prefix = line.substr(at + 7);
     dropOneLineEnd(found.prefix);
     found.hasPrefix = true;
+    break;
   }
   return found;
 }
@@ -228,9 +229,9 @@ StartScriptPrefixes scanStartScript(FILE* script) {
 int readCupsStartScript(std::string& prefix, std::string& execPrefix) {
   prefix.clear();
   for (const char* path : kStartScripts) {
-    FilePtr script = openRegularFile(path);
+    std::optional<std::string> script = readWholeFile(path);
     if (!script) continue;
-    StartScriptPrefixes found = scanStartScript(script.get());
+    StartScriptPrefixes found = scanStartScript(*script);
     if (found.hasExecPrefix) execPrefix = found.execPrefix;
     if (found.hasPrefix) prefix = found.prefix;
     if (found.hasPrefix || found.hasExecPrefix) return 1;

@@ -25,13 +25,14 @@ std::string_view wordOnwards(std::string_view line, std::string_view name);
 // The prefix pair of the CUPS start script (or what is installed); 1 when found.
 int readCupsStartScript(std::string& prefix, std::string& execPrefix);
 // What a start script says: its first "exec_prefix=" value and its first
-// "prefix=" value of another line, each up to the end of its line.
+// "prefix=" value of another line, each up to the end of its line (read as
+// 255-byte pieces).
 struct StartScriptPrefixes {
   bool hasPrefix = false;
   bool hasExecPrefix = false;
   std::string prefix;
   std::string execPrefix;
 };
-StartScriptPrefixes scanStartScript(FILE* script);
+StartScriptPrefixes scanStartScript(std::string_view script);
 // 1 when a foomatic-rip program exists in one of its usual places.
 int hasFoomaticRip();

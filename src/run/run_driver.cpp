@@ -60,23 +60,33 @@ void requireFittingPath(const char* what, const std::string& value) {
   endRun();
 }
 
-// getopt may reorder what it is given, so every pass parses its own copy.
 template <class Handler>
 void parseOptions(const std::vector<std::string>& args, Handler handle) {
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (std::string& arg : copy) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  optind = 0;  // full reset of the parser
-  for (int opt; (opt = getopt(static_cast<int>(copy.size()), argv.data(), kOptionString)) != -1;) handle(opt);
-  optind = 0;
+  for (const OptionWord& word : optionWords(args, true)) handle(word.letter, word.argument.c_str());
 }
 
 }  // namespace
 
+std::vector<OptionWord> optionWords(const std::vector<std::string>& args, bool complain) {
+  // getopt may reorder what it is given, so every call parses its own copy.
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (std::string& arg : copy) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<OptionWord> words;
+  int savedOpterr = opterr;
+  opterr = complain ? 1 : 0;
+  optind = 0;  // full reset of the parser
+  for (int opt; (opt = getopt(static_cast<int>(copy.size()), argv.data(), kOptionString)) != -1;)
+    words.push_back({opt, optarg ? optarg : ""});
+  optind = 0;
+  opterr = savedOpterr;
+  return words;
+}
+
 void firstOptionPass(const std::vector<std::string>& args) {
   RunSettings& s = runSettings();
-  parseOptions(args, [&s](int opt) {
+  parseOptions(args, [&s](int opt, const char* optarg) {
     switch (opt) {
       case 'd': s.uninstallRequested = 1; break;
       case 'f': s.allowAnyDir = leadingNumber(optarg); break;
@@ -92,7 +102,7 @@ void firstOptionPass(const std::vector<std::string>& args) {
 
 void secondOptionPass(const std::vector<std::string>& args) {
   RunSettings& s = runSettings();
-  parseOptions(args, [&s](int opt) {
+  parseOptions(args, [&s](int opt, const char* optarg) {
     switch (opt) {
       case 'D':
       case 'Z': s.debugLevel = leadingNumber(optarg); break;

@@ -12,6 +12,15 @@
 // -D -Z -i -q -u (-m and -w accepted). Each pass reads every argument, as
 // given: neither sees what the other's parser did to the list.
 void firstOptionPass(const std::vector<std::string>& args);
+// The options of a command line as the option parser yields them, in order:
+// the letter ('?' for an unknown option or a missing argument) and its
+// argument. complain: the parser's own message on standard error.
+struct OptionWord {
+  int letter;
+  std::string argument;
+  friend bool operator==(const OptionWord&, const OptionWord&) = default;
+};
+std::vector<OptionWord> optionWords(const std::vector<std::string>& args, bool complain);
 void secondOptionPass(const std::vector<std::string>& args);
 
 // Fills sourceDir from the start path (argv[0]) and logs it.

@@ -11,13 +11,13 @@ bool readLinePiece(FILE* file, std::string& piece) {
   return !piece.empty();
 }
 
-std::vector<std::string_view> linePieces(std::string_view text) {
+std::vector<std::string_view> linePieces(std::string_view text, bool cutAtNul) {
   std::vector<std::string_view> pieces;
   while (!text.empty()) {
     size_t length = std::min(text.size(), kLinePieceMax);
     size_t lineFeed = text.substr(0, length).find('\n');
     if (lineFeed != std::string_view::npos) length = lineFeed + 1;
-    pieces.push_back(upToNul(text.substr(0, length)));
+    pieces.push_back(cutAtNul ? upToNul(text.substr(0, length)) : text.substr(0, length));
     text.remove_prefix(length);
   }
   return pieces;

@@ -10,7 +10,6 @@
 
 namespace {
 
-FilePtr textFile(std::string& text) { return FilePtr(fmemopen(text.data(), text.size(), "r")); }
 
 TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
@@ -28,13 +27,13 @@ TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
 
 TEST(PrintSystem, StartScriptPrefixesAreTakenAsWritten) {
   std::string both = "#!/bin/sh\nprefix=/opt\nexec_prefix=/opt/cups\nprefix=/later\n";
-  StartScriptPrefixes found = scanStartScript(textFile(both).get());
+  StartScriptPrefixes found = scanStartScript(both);
   EXPECT_TRUE(found.hasPrefix && found.hasExecPrefix);
   EXPECT_EQ(found.prefix, "/opt");
   EXPECT_EQ(found.execPrefix, "/opt/cups");
 
   std::string quoted = "exec_prefix=\"$prefix\"\n";
-  found = scanStartScript(textFile(quoted).get());
+  found = scanStartScript(quoted);
   EXPECT_FALSE(found.hasPrefix);
   EXPECT_EQ(found.execPrefix, "\"$prefix\"");
 
@@ -43,7 +42,7 @@ TEST(PrintSystem, StartScriptPrefixesAreTakenAsWritten) {
   std::string binary(300, '\0');
   binary.replace(0, 4, "\x7f" "ELF");
   binary += "prefix=/srv/cups\n";
-  found = scanStartScript(textFile(binary).get());
+  found = scanStartScript(binary);
   EXPECT_TRUE(found.hasPrefix);
   EXPECT_EQ(found.prefix, "/srv/cups");
 }
