@@ -406,6 +406,74 @@ std::vector<OptionOutcome> compareQueue(const Queue& queue, const Defaults& befo
   return outcomes;
 }
 
+// ---- the summary ----
+
+struct Comparison {
+  std::vector<OptionOutcome> outcomes;
+  std::vector<std::string> unreadable, withNul;  // setup's results
+};
+
+struct Figures {
+  int sourcesPassing = 0, oursPassing = 0, theirsPassing = 0;  // cupstestppd
+  size_t printed = 0, printedByTwinOnly = 0, notPrinted = 0;
+  std::vector<std::pair<std::string, double>> seconds;
+};
+
+void writeTable(std::ostream& out, const std::vector<OptionOutcome>& outcomes) {
+  std::map<std::string, std::map<Verdict, int>> table;
+  for (const OptionOutcome& outcome : outcomes)
+    ++table[outcome.feature][outcome.verdict], ++table["all"][outcome.verdict];
+  out << "| option | compared";
+  for (const auto& [verdict, label] : kVerdicts) out << " | " << label;
+  out << " |\n|---|--:|--:|--:|--:|--:|--:|\n";
+  std::vector<std::string> rows = kFeatures;
+  rows.push_back("all");
+  for (const std::string& row : rows) {
+    int compared = 0;
+    for (const auto& [verdict, label] : kVerdicts) compared += table[row][verdict];
+    out << "| " << row << " | " << compared;
+    for (const auto& [verdict, label] : kVerdicts) out << " | " << table[row][verdict];
+    out << " |\n";
+  }
+}
+
+std::string summaryOf(const std::vector<Queue>& queues, const Comparison& comparison, const Figures& figures) {
+  int real = 0, crLf = 0, gzipped = 0, settings = 0;
+  for (const Queue& queue : queues)
+    real += !queue.sample.isProduct(), crLf += queue.newTraits.crLf, gzipped += queue.sample.shipsGzipped(),
+        settings += static_cast<int>(queue.settings.size());
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(1) << "\nPPDs: " << queues.size() << " (" << queues.size() - real
+      << " product, " << real << " real; " << crLf << " new with CR LF, " << gzipped << " new gzip-compressed)"
+      << "; queues: " << queues.size() << " on each host, " << settings << " non-default settings"
+      << "; options compared: " << comparison.outcomes.size() << "\n\n";
+  writeTable(out, comparison.outcomes);
+  out << "\nsetup's results libcups cannot read: " << comparison.unreadable.size()
+      << "; with NUL bytes: " << comparison.withNul.size() << "\ncupstestppd: " << figures.sourcesPassing << " of "
+      << queues.size() << " new PPDs pass; of their queues' results, the scheduler's pass " << figures.theirsPassing
+      << ", setup's " << figures.oursPassing << "\ntest pages completed through setup's queues: " << figures.printed
+      << " of " << queues.size() << "; of the " << figures.notPrinted << " others, " << figures.printedByTwinOnly
+      << " print through the scheduler's\nseconds:";
+  for (const auto& [phase, seconds] : figures.seconds) out << " " << phase << " " << seconds << ";";
+  out << "\n";
+  std::set<std::pair<std::string, Verdict>> shown;
+  for (const OptionOutcome& outcome : comparison.outcomes)
+    if (outcome.verdict != Verdict::Agree && shown.insert({outcome.feature, outcome.verdict}).second)
+      out << "  e.g. " << outcome.feature << ", " << kVerdicts[static_cast<int>(outcome.verdict)].second << ": "
+          << outcome.queue << " " << outcome.option << ", queue " << outcome.queueValue << ", scheduler "
+          << outcome.scheduler << ", setup " << outcome.setup << "\n";
+  return out.str();
+}
+
+std::string listOf(const std::vector<OptionOutcome>& outcomes, Verdict verdict) {
+  std::string list;
+  for (const OptionOutcome& outcome : outcomes)
+    if (outcome.verdict == verdict)
+      list += "\n  " + outcome.queue + " " + outcome.option + ": queue " + outcome.queueValue + ", scheduler " +
+              outcome.scheduler + ", setup " + outcome.setup + " (" + outcome.feature + ")";
+  return list;
+}
+
 // ---- the fixture ----
 
 class DefaultsDifferentialHeavyE2E : public SandboxTest {
@@ -443,161 +511,130 @@ class DefaultsDifferentialHeavyE2E : public SandboxTest {
     return queues;
   }
 
+  // Each queue's defaults before the update, checked against what it was set to.
+  std::map<std::string, Defaults> queueDefaults(const std::vector<Queue>& queues) {
+    std::map<std::string, Defaults> before;
+    for (const Queue& queue : queues) {
+      PpdPtr ppd = scratch.open(host->read("/etc/cups/ppd/" + queue.sample.name + ".ppd"));
+      if (!ppd) throw std::runtime_error(queue.sample.name + ": the queue's PPD does not read");
+      before[queue.sample.name] = defaultsOf(ppd.get());
+      for (const auto& [option, choice] : queue.settings)
+        EXPECT_EQ(before[queue.sample.name][option], choice) << queue.sample.name << " was not set up";
+    }
+    return before;
+  }
+
+  // Ours: setup from a distribution tree shipping the new PPDs. Theirs: the
+  // scheduler's own move of each queue to the same new PPD.
+  void moveQueues(const std::vector<Queue>& queues) {
+    layOutTree(*host, queues);
+    SandboxResult run = host->run({"./bin/setup"}, {.env = {{"ZEBLPMODE", "CUPS"}}, .cwd = kTree});
+    EXPECT_EQ(run.status, 0) << run.err;
+    placeNewPpds(*twin, queues, kModelDir);
+    const std::string models = twin->sh("lpinfo -m").out;
+    std::string move;
+    for (const Queue& queue : queues) {
+      const std::string model = "lsb/usr/orv/" + queue.sample.newFileName();
+      EXPECT_NE(models.find(model + " "), std::string::npos) << model << " is not listed by lpinfo -m";
+      move += "lpadmin -p " + queue.sample.name + " -m " + model + " || echo " + queue.sample.name + "\n";
+    }
+    EXPECT_EQ(twin->sh(move, {.timeout = std::chrono::seconds(120)}).out, "");
+  }
+
+  // Option by option, as libcups reads each resulting PPD.
+  Comparison compareResults(const std::vector<Queue>& queues, const std::map<std::string, Defaults>& before) {
+    Comparison comparison;
+    for (const Queue& queue : queues) {
+      const std::string& name = queue.sample.name;
+      const std::string oursText = host->read("/etc/cups/ppd/" + name + ".ppd");
+      const std::string theirsText = twin->read("/etc/cups/ppd/" + name + ".ppd");
+      EXPECT_NE(oursText.find(copyMark("new")), std::string::npos) << name << ": setup left the queue's old PPD";
+      EXPECT_NE(theirsText.find(copyMark("new")), std::string::npos) << name << ": lpadmin -m left the old PPD";
+      if (oursText.find('\0') != std::string::npos) comparison.withNul.push_back(name);
+      PpdPtr ours = scratch.open(oursText), theirs = scratch.open(theirsText);
+      if (!theirs) throw std::runtime_error(name + ": the scheduler's result does not read");
+      if (!ours) {
+        comparison.unreadable.push_back(name);
+        continue;
+      }
+      for (OptionOutcome& outcome :
+           compareQueue(queue, before.at(name), theirs.get(), defaultsOf(theirs.get()), defaultsOf(ours.get())))
+        comparison.outcomes.push_back(outcome);
+    }
+    return comparison;
+  }
+
+  // cupstestppd on the sources, and on each result whose source passes. The
+  // scheduler's own result fails where a custom page size is the default, so
+  // setup's has to pass where the scheduler's does.
+  void checkCupstestppd(const std::vector<Queue>& queues, Figures& figures) {
+    std::vector<std::string> sources, results;
+    for (const Queue& queue : queues) {
+      sources.push_back(kTree + "/ppd/" + queue.sample.newFileName());
+      results.push_back("/etc/cups/ppd/" + queue.sample.name + ".ppd");
+    }
+    std::map<std::string, std::string> sourceFails = cupstestppdFailures(*host, sources);
+    std::map<std::string, std::string> oursFail = cupstestppdFailures(*host, results);
+    std::map<std::string, std::string> theirsFail = cupstestppdFailures(*twin, results);
+    for (size_t i = 0; i < queues.size(); ++i) {
+      if (sourceFails.contains(sources[i])) continue;
+      const bool ours = !oursFail.contains(results[i]), theirs = !theirsFail.contains(results[i]);
+      ++figures.sourcesPassing, figures.oursPassing += ours, figures.theirsPassing += theirs;
+      EXPECT_TRUE(ours || !theirs) << queues[i].sample.name << ": setup's result fails cupstestppd, the "
+                                   << "scheduler's passes: " << oursFail[results[i]];
+      if (!theirs) std::cout << queues[i].sample.name << ", the scheduler's result: " << theirsFail[results[i]] << "\n";
+    }
+  }
+
+  // A test page through every queue of ours; where one does not complete, the
+  // scheduler's twin tells whether the new PPD prints at all here.
+  void checkTestPages(const std::vector<Queue>& queues, Figures& figures) {
+    std::vector<std::string> names, notPrinted;
+    for (const Queue& queue : queues) names.push_back(queue.sample.name);
+    std::set<std::string> printed = printTestPages(*host, names);
+    for (const std::string& name : names)
+      if (!printed.contains(name)) notPrinted.push_back(name);
+    std::set<std::string> twinPrinted =
+        notPrinted.empty() ? std::set<std::string>{} : printTestPages(*twin, notPrinted);
+    for (const std::string& name : notPrinted)
+      EXPECT_FALSE(twinPrinted.contains(name)) << name << ": the test page prints through the scheduler's queue only";
+    figures.printed = printed.size(), figures.notPrinted = notPrinted.size();
+    figures.printedByTwinOnly = twinPrinted.size();
+  }
+
   std::unique_ptr<SandboxHost> twin;  // the scheduler's host
   ScratchDir scratch;
 };
 
 TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKeeps) {
-  const auto started = Clock::now();
-  std::vector<Queue> queues = loadQueues();
-  std::vector<std::string> names;
-  for (const Queue& queue : queues) names.push_back(queue.sample.name);
-
-  // Both hosts get the same queues; the queues' defaults before the update.
+  Figures figures;
+  auto lap = [&figures, last = Clock::now()](const std::string& phase) mutable {
+    const auto now = Clock::now();
+    figures.seconds.emplace_back(phase, std::chrono::duration<double>(now - last).count());
+    last = now;
+  };
+  const std::vector<Queue> queues = loadQueues();
   layOutQueues(*host, queues);
   layOutQueues(*twin, queues);
   if (HasFatalFailure()) return;
-  std::map<std::string, Defaults> before;
-  for (const Queue& queue : queues) {
-    PpdPtr ppd = scratch.open(host->read("/etc/cups/ppd/" + queue.sample.name + ".ppd"));
-    ASSERT_TRUE(ppd) << queue.sample.name;
-    before[queue.sample.name] = defaultsOf(ppd.get());
-    for (const auto& [option, choice] : queue.settings)
-      ASSERT_EQ(before[queue.sample.name][option], choice) << queue.sample.name << " was not set up";
-  }
-  const auto queuesMade = Clock::now();
+  const std::map<std::string, Defaults> before = queueDefaults(queues);
+  lap("queues");
+  moveQueues(queues);
+  lap("moves");
+  const Comparison comparison = compareResults(queues, before);
+  checkCupstestppd(queues, figures);
+  lap("comparison and cupstestppd");
+  checkTestPages(queues, figures);
+  lap("test pages");
+  std::cout << summaryOf(queues, comparison, figures);
 
-  // Ours: setup from a distribution tree shipping the new PPDs.
-  layOutTree(*host, queues);
-  SandboxResult run = host->run({"./bin/setup"}, {.env = {{"ZEBLPMODE", "CUPS"}}, .cwd = kTree});
-  ASSERT_EQ(run.status, 0) << run.err;
-  // Theirs: the scheduler's own move to the same new PPDs.
-  placeNewPpds(*twin, queues, kModelDir);
-  const std::string listed = twin->sh("lpinfo -m").out;
-  std::string move;
-  for (const Queue& queue : queues) {
-    const std::string model = "lsb/usr/orv/" + queue.sample.newFileName();
-    EXPECT_NE(listed.find(model + " "), std::string::npos) << model << " is not listed by lpinfo -m";
-    move += "lpadmin -p " + queue.sample.name + " -m " + model + " || echo " + queue.sample.name + "\n";
-  }
-  EXPECT_EQ(twin->sh(move, {.timeout = std::chrono::seconds(120)}).out, "");
-  const auto moved = Clock::now();
-
-  // Option by option, as libcups reads each resulting PPD.
-  std::vector<OptionOutcome> outcomes;
-  std::vector<std::string> unreadable, withNul;
-  for (const Queue& queue : queues) {
-    const std::string& name = queue.sample.name;
-    const std::string oursText = host->read("/etc/cups/ppd/" + name + ".ppd");
-    const std::string theirsText = twin->read("/etc/cups/ppd/" + name + ".ppd");
-    EXPECT_NE(oursText.find(copyMark("new")), std::string::npos) << name << ": setup left the queue's old PPD";
-    ASSERT_NE(theirsText.find(copyMark("new")), std::string::npos) << name << ": lpadmin -m left the old PPD";
-    if (oursText.find('\0') != std::string::npos) withNul.push_back(name);
-    PpdPtr ours = scratch.open(oursText), theirs = scratch.open(theirsText);
-    ASSERT_TRUE(theirs) << name << ": the scheduler's result does not read";
-    if (!ours) {
-      unreadable.push_back(name);
-      continue;
-    }
-    for (OptionOutcome& outcome :
-         compareQueue(queue, before[name], theirs.get(), defaultsOf(theirs.get()), defaultsOf(ours.get())))
-      outcomes.push_back(outcome);
-  }
-
-  // cupstestppd: the sources, and each result whose source passes. The
-  // scheduler's own result fails where a custom page size is the default, so
-  // setup's has to pass where the scheduler's does.
-  std::vector<std::string> sources, results;
-  for (const Queue& queue : queues) {
-    sources.push_back(kTree + "/ppd/" + queue.sample.newFileName());
-    results.push_back("/etc/cups/ppd/" + queue.sample.name + ".ppd");
-  }
-  std::map<std::string, std::string> sourceFails = cupstestppdFailures(*host, sources);
-  std::map<std::string, std::string> oursFail = cupstestppdFailures(*host, results);
-  std::map<std::string, std::string> theirsFail = cupstestppdFailures(*twin, results);
-  int sourcesPassing = 0, oursPassing = 0, theirsPassing = 0;
-  for (size_t i = 0; i < queues.size(); ++i) {
-    if (sourceFails.contains(sources[i])) continue;
-    const bool ours = !oursFail.contains(results[i]), theirs = !theirsFail.contains(results[i]);
-    ++sourcesPassing, oursPassing += ours, theirsPassing += theirs;
-    EXPECT_TRUE(ours || !theirs) << queues[i].sample.name << ": setup's result fails cupstestppd, the scheduler's "
-                                 << "passes: " << oursFail[results[i]];
-    if (!theirs) std::cout << queues[i].sample.name << ", the scheduler's result: " << theirsFail[results[i]] << "\n";
-  }
-  const auto tested = Clock::now();
-
-  // A test page through every queue of ours; where one does not complete, the
-  // scheduler's twin tells whether the new PPD prints at all here.
-  std::set<std::string> printed = printTestPages(*host, names);
-  std::vector<std::string> notPrinted;
-  for (const std::string& name : names)
-    if (!printed.contains(name)) notPrinted.push_back(name);
-  std::set<std::string> twinPrinted = notPrinted.empty() ? std::set<std::string>{} : printTestPages(*twin, notPrinted);
-  for (const std::string& name : notPrinted)
-    EXPECT_FALSE(twinPrinted.contains(name)) << name << ": the test page prints through the scheduler's queue only";
-  const auto printedAt = Clock::now();
-
-  // The summary, for the README; then the verdicts.
-  std::map<std::string, std::map<Verdict, int>> table;
-  std::map<std::pair<std::string, Verdict>, const OptionOutcome*> example;
-  std::map<Verdict, int> totals;
-  for (const OptionOutcome& outcome : outcomes) {
-    ++table[outcome.feature][outcome.verdict], ++totals[outcome.verdict];
-    example.try_emplace({outcome.feature, outcome.verdict}, &outcome);
-  }
-  int real = 0, crLf = 0, gzipped = 0, settings = 0;
-  for (const Queue& queue : queues)
-    real += !queue.sample.isProduct(), crLf += queue.newTraits.crLf, gzipped += queue.sample.shipsGzipped(),
-        settings += static_cast<int>(queue.settings.size());
-  auto seconds = [](auto from, auto to) { return std::chrono::duration<double>(to - from).count(); };
-  std::ostringstream summary;
-  summary << std::fixed << std::setprecision(1) << "\nPPDs: " << queues.size() << " (" << queues.size() - real
-          << " product, " << real << " real; " << crLf << " new with CR LF, " << gzipped << " new gzip-compressed)"
-          << "; queues: " << queues.size() << " on each host, " << settings << " non-default settings"
-          << "; options compared: " << outcomes.size() << "\n\n| option | compared";
-  for (const auto& [verdict, label] : kVerdicts) summary << " | " << label;
-  summary << " |\n|---|--:|--:|--:|--:|--:|--:|\n";
-  for (const std::string& feature : kFeatures) {
-    int compared = 0;
-    for (const auto& [verdict, label] : kVerdicts) compared += table[feature][verdict];
-    summary << "| " << feature << " | " << compared;
-    for (const auto& [verdict, label] : kVerdicts) summary << " | " << table[feature][verdict];
-    summary << " |\n";
-  }
-  summary << "| all | " << outcomes.size();
-  for (const auto& [verdict, label] : kVerdicts) summary << " | " << totals[verdict];
-  summary << " |\n\nsetup's results libcups cannot read: " << unreadable.size()
-          << "; with NUL bytes: " << withNul.size() << "\ncupstestppd: " << sourcesPassing << " of " << queues.size()
-          << " new PPDs pass; of their queues' results, the scheduler's pass " << theirsPassing << ", setup's "
-          << oursPassing << "\ntest pages completed through setup's queues: " << printed.size() << " of "
-          << queues.size() << " (of the rest, " << twinPrinted.size() << " print through the scheduler's)\n"
-          << "seconds: queues " << seconds(started, queuesMade) << ", moves " << seconds(queuesMade, moved)
-          << ", comparison and cupstestppd " << seconds(moved, tested) << ", test pages " << seconds(tested, printedAt)
-          << ", all " << seconds(started, printedAt) << "\n";
-  for (const auto& [key, outcome] : example)
-    if (key.second != Verdict::Agree)
-      summary << "  e.g. " << key.first << ", " << kVerdicts[static_cast<int>(key.second)].second << ": "
-              << outcome->queue << " " << outcome->option << ", queue " << outcome->queueValue << ", scheduler "
-              << outcome->scheduler << ", setup " << outcome->setup << "\n";
-  std::cout << summary.str();
-
-  auto disagreeing = [&](Verdict verdict) {
-    std::string list;
-    for (const OptionOutcome& outcome : outcomes)
-      if (outcome.verdict == verdict)
-        list += "\n  " + outcome.queue + " " + outcome.option + ": queue " + outcome.queueValue + ", scheduler " +
-                outcome.scheduler + ", setup " + outcome.setup + " (" + outcome.feature + ")";
-    return list;
-  };
-  EXPECT_EQ(totals[Verdict::SchedulerKeepsOnly], 0)
-      << "defaults the scheduler keeps and setup drops:" << disagreeing(Verdict::SchedulerKeepsOnly);
-  EXPECT_EQ(totals[Verdict::SetupKeepsOnly], 0)
-      << "defaults setup keeps and the scheduler drops:" << disagreeing(Verdict::SetupKeepsOnly);
-  EXPECT_EQ(totals[Verdict::BothChangeDifferently], 0)
-      << "defaults both change, to different choices:" << disagreeing(Verdict::BothChangeDifferently);
-  EXPECT_EQ(totals[Verdict::OnlyInOne], 0) << "options in one result only:" << disagreeing(Verdict::OnlyInOne);
-  EXPECT_TRUE(unreadable.empty()) << unreadable.front() << " and others: setup's result does not read";
-  EXPECT_TRUE(withNul.empty()) << withNul.front() << " and others: setup's result holds NUL bytes";
+  const std::vector<OptionOutcome>& outcomes = comparison.outcomes;
+  EXPECT_EQ(listOf(outcomes, Verdict::SchedulerKeepsOnly), "") << "defaults the scheduler keeps and setup drops";
+  EXPECT_EQ(listOf(outcomes, Verdict::SetupKeepsOnly), "") << "defaults setup keeps and the scheduler drops";
+  EXPECT_EQ(listOf(outcomes, Verdict::BothChangeDifferently), "") << "defaults both change, to different choices";
+  EXPECT_EQ(listOf(outcomes, Verdict::OnlyInOne), "") << "options in one result only";
+  EXPECT_EQ(comparison.unreadable, std::vector<std::string>{}) << "setup's results that libcups cannot read";
+  EXPECT_EQ(comparison.withNul, std::vector<std::string>{}) << "setup's results holding NUL bytes";
 }
 
 }  // namespace
