@@ -453,9 +453,10 @@ std::string summaryOf(const std::vector<Queue>& queues, const Comparison& compar
       << queues.size() << " new PPDs pass; of their queues' results, the scheduler's pass " << figures.theirsPassing
       << ", setup's " << figures.oursPassing << "\ntest pages completed through setup's queues: " << figures.printed
       << " of " << queues.size() << "; of the " << figures.notPrinted << " others, " << figures.printedByTwinOnly
-      << " print through the scheduler's\nseconds:";
-  for (const auto& [phase, seconds] : figures.seconds) out << " " << phase << " " << seconds << ";";
-  out << "\n";
+      << " through the scheduler's\nseconds:";
+  double all = 0;
+  for (const auto& [phase, seconds] : figures.seconds) out << " " << phase << " " << seconds << ";", all += seconds;
+  out << " all " << all << "\n";
   std::set<std::pair<std::string, Verdict>> shown;
   for (const OptionOutcome& outcome : comparison.outcomes)
     if (outcome.verdict != Verdict::Agree && shown.insert({outcome.feature, outcome.verdict}).second)
