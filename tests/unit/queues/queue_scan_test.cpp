@@ -133,27 +133,4 @@ TEST(ReadInfoPrinters, ReadsThePrintersBlock) {
   }
 }
 
-// Which defaults reach the queue shows in the end-to-end update; here, the counts and the edge cases.
-TEST(CaptureOptions, OnlyTheOfferedDefaultsAreCarried) {
-  QueueTestTree tree;
-  OptionList list;
-  unsigned count = 99;
-  EXPECT_EQ(captureOptions(kOldPs, list, count), 7);
-  EXPECT_EQ(count, 7u);
-  // The new PPD offers every old default but 300dpi; an unreadable one carries none.
-  OptionList carried;
-  std::vector<ReportDefault> dropped;
-  std::optional<DeclaredOptions> declared = declaredOptions(readWhole(kNewPs));
-  ASSERT_TRUE(declared);
-  splitCarried(*declared, list, carried, dropped);
-  EXPECT_EQ(carried.records.size(), 6u);
-  EXPECT_EQ(tree.log(), "Default Resolution/300dpi is not offered by the new PPD; its own default stays.\n");
-  EXPECT_FALSE(declaredOptions("not a PPD\n"));
-  freeOptionList(&list);
-  count = 99;
-  EXPECT_EQ(captureOptions(tree.root() + "/missing.ppd", list, count), 0);
-  EXPECT_EQ(count, 99u);
-  EXPECT_TRUE(list.records.empty());
-}
-
 }  // namespace

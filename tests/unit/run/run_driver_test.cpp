@@ -29,6 +29,19 @@ TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   EXPECT_EQ(s.debugLevel, 2);  // -Z after -D wins; leading number of "2junk"
 }
 
+// Each pass reads the words as given: the first pass's parser must not move
+// an operand behind the options for the second pass to take as an argument.
+TEST(OptionPasses, EveryPassSeesTheUntouchedCommandLine) {
+  const std::vector<std::string> words{"./bin/setup", "-f", "1", "/srv/elsewhere", "-u"};
+  std::vector<OptionWord> first = optionWords(words, false);
+  EXPECT_EQ(optionWords(words, false), first);
+  EXPECT_EQ(first, (std::vector<OptionWord>{{'f', "1"}, {'?', ""}}));
+  resetRunSettings();
+  firstOptionPass(words);
+  secondOptionPass(words);
+  EXPECT_EQ(runSettings().installDir, "/opt/orv");
+}
+
 TEST(FindSourceDir, StartPathGivesTheDirectoryToInstallFrom) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
