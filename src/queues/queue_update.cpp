@@ -277,6 +277,7 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
   std::string found;
   if (!findNewPpd(ppdInstallDir, queue, found)) {
     logMsg(msg::kPpdNotFound);
+    runReport().addError(formatText("%s (printer %s)", messageText(msg::kPpdNotFound), queue.name.c_str()));
     return 0;
   }
   logIfAny(formatText("PPD = %s.\n", found.c_str()));
