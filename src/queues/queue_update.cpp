@@ -277,7 +277,8 @@ int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, i
   std::string found;
   if (!findNewPpd(ppdInstallDir, queue, found)) {
     logMsg(msg::kPpdNotFound);
-    runReport().addError(formatText("%s (printer %s)", messageText(msg::kPpdNotFound), queue.name.c_str()));
+    std::string line = messageText(msg::kPpdNotFound);
+    runReport().addError(line.substr(0, line.find('\n')) + " (printer " + queue.name + ")");
     return 0;
   }
   logIfAny(formatText("PPD = %s.\n", found.c_str()));
