@@ -1,7 +1,8 @@
 // The main job on a built-in sample host: a CUPS print server with two
 // queues of an older Mivo release (their defaults changed by the user) and
-// one queue of another maker. Mivo is installed from a distribution tree,
-// updated in place, and removed again; the run logs and the queues'
+// one queue of another maker. A dry run shows what the installation would
+// do; Mivo is then installed from a distribution tree, rolled back, updated
+// in place and removed again; the run logs, the run reports and the queues'
 // defaults are shown as they go.
 #include <cstdio>
 #include <iostream>
@@ -68,6 +69,15 @@ void showDefaults(SandboxHost& host, const std::string& when) {
   }
 }
 
+// The run report, trimmed to what an automation looks at first.
+void showReport(SandboxHost& host) {
+  heading("Run report /var/log/Mivo4.0_UpdateReport.json (kind, outcome, queues)");
+  shell(host, "python3 -c 'import json; r = json.load(open(\"/var/log/Mivo4.0_UpdateReport.json\")); "
+              "print(json.dumps({k: r[k] for k in (\"kind\", \"outcome\", \"errors\")}, indent=1)); "
+              "[print(json.dumps({k: q[k] for k in (\"name\", \"outcome\", \"newPpd\", \"defaultsCarried\", "
+              "\"defaultsNotCarried\")})) for q in r[\"queues\"]]'");
+}
+
 void runSetup(SandboxHost& host, const std::string& cwd, const std::vector<std::string>& argv,
               const std::string& input = "") {
   std::string line = "cd " + cwd + " &&";
@@ -100,10 +110,20 @@ int main() {
   shell(host, "lpstat -v");
   showDefaults(host, "before the update");
 
+  // A dry run first: what the installation would do, with nothing changed.
+  runSetup(host, "/srv/mivo", {"bin/setup", "-n"});
+  showReport(host);
+
   // Started from the top of the distribution tree, which holds etc/MIVOINST.CONF.
-  runSetup(host, "/srv/mivo", {"bin/setup"});
+  runSetup(host, "/srv/mivo", {"bin/setup", "-x", "1"});
+  showReport(host);
   showDefaults(host, "after the installation");
   shell(host, "ls -l /etc/cups/*.rpmsave /opt/orv /usr/share/ppd/orv 2>&1; head -12 /opt/orv/mivoInfo4.0");
+
+  // Every queue back on the PPD the installation saved, then forward again.
+  runSetup(host, "/", {"/opt/orv/bin/setup", "-r"});
+  showReport(host);
+  showDefaults(host, "after the rollback");
 
   runSetup(host, "/", {"/opt/orv/bin/setup"});
   showDefaults(host, "after the in-place update");
