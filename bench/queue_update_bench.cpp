@@ -27,8 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kPdls[] = {"PS", "PCL", "PXL"};
-const SandboxRunOptions kFromDist = {.env = {{"ZEBLPMODE", "CUPS"}}, .cwd = "/srv/mivo",
-                                     .timeout = std::chrono::seconds(1800)};
+const SandboxRunOptions kFromDist = {
+    .env = {{"ZEBLPMODE", "CUPS"}}, .cwd = "/srv/mivo", .timeout = std::chrono::seconds(1800)};
 
 std::vector<int> parseList(const char* text) {
   std::vector<int> values;
@@ -61,8 +61,7 @@ std::vector<std::string> modelNames() {
 
 // A PPD of the template with its model and PDL replaced.
 std::string ppdFor(const std::string& templateText, const std::string& model, const std::string& pdl) {
-  return replaceAll(replaceAll(templateText, "Tamra Cendra 2100 PS", model + " " + pdl), "Tamra Cendra 2100",
-                    model);
+  return replaceAll(replaceAll(templateText, "Tamra Cendra 2100 PS", model + " " + pdl), "Tamra Cendra 2100", model);
 }
 
 struct Candidate {

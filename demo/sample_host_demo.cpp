@@ -72,10 +72,11 @@ void showDefaults(SandboxHost& host, const std::string& when) {
 // The run report, trimmed to what an automation looks at first.
 void showReport(SandboxHost& host) {
   heading("Run report /var/log/Mivo4.0_UpdateReport.json (kind, outcome, queues)");
-  shell(host, "python3 -c 'import json; r = json.load(open(\"/var/log/Mivo4.0_UpdateReport.json\")); "
-              "print(json.dumps({k: r[k] for k in (\"kind\", \"outcome\", \"errors\")}, indent=1)); "
-              "[print(json.dumps({k: q[k] for k in (\"name\", \"oldPpd\", \"outcome\", \"newPpd\", \"defaultsCarried\", "
-              "\"defaultsNotCarried\")})) for q in r[\"queues\"]]'");
+  shell(host,
+        "python3 -c 'import json; r = json.load(open(\"/var/log/Mivo4.0_UpdateReport.json\")); "
+        "print(json.dumps({k: r[k] for k in (\"kind\", \"outcome\", \"errors\")}, indent=1)); "
+        "[print(json.dumps({k: q[k] for k in (\"name\", \"oldPpd\", \"outcome\", \"newPpd\", \"defaultsCarried\", "
+        "\"defaultsNotCarried\")})) for q in r[\"queues\"]]'");
 }
 
 void runSetup(SandboxHost& host, const std::string& cwd, const std::vector<std::string>& argv,
@@ -130,7 +131,9 @@ int main() {
 
   // The product's own queue tools list their queues in the information file's
   // printers block; removal takes the queues from there.
-  shell(host, "sed -i 's/^Default$/Default\\nOffice\\nLab/' /opt/orv/mivoInfo4.0 && sed -n '/PRINTERS_BEGIN/,/PRINTERS_END/p' /opt/orv/mivoInfo4.0");
+  shell(host,
+        "sed -i 's/^Default$/Default\\nOffice\\nLab/' /opt/orv/mivoInfo4.0 && sed -n "
+        "'/PRINTERS_BEGIN/,/PRINTERS_END/p' /opt/orv/mivoInfo4.0");
   runSetup(host, "/", {"/opt/orv/bin/setup", "-d"}, "s\n");
   heading("What is left after the removal");
   shell(host, "lpstat -p; ls -lR /opt/orv; ls -l /usr/bin/zebgsfilter 2>&1");

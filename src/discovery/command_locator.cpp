@@ -10,8 +10,8 @@
 namespace {
 
 constexpr std::array kSystemDirs = {
-    "/usr/bin/", "/usr/sbin/", "/usr/ucb/", "/bin/", "/sbin/", "/usr/bsd/",
-    "/etc/", "/usr/etc/", "/usr/lib/", "/lib/", "/usr/local/bin/", "/usr/freeware/bin/",
+    "/usr/bin/", "/usr/sbin/", "/usr/ucb/", "/bin/", "/sbin/",          "/usr/bsd/",
+    "/etc/",     "/usr/etc/",  "/usr/lib/", "/lib/", "/usr/local/bin/", "/usr/freeware/bin/",
 };
 constexpr std::array kCupsSubdirs = {"/bin/", "/sbin/", "/etc/", "/lib/"};
 
@@ -47,6 +47,4 @@ std::string findCupsCommand(std::string_view name) {
   return std::string(name);
 }
 
-std::string commandOrName(std::string_view name) {
-  return findCommand(name).value_or(std::string(name));
-}
+std::string commandOrName(std::string_view name) { return findCommand(name).value_or(std::string(name)); }

@@ -225,7 +225,8 @@ std::optional<std::string> queryCupsDir(std::string_view key) {
   if (key != "datadir") return std::nullopt;
   const std::string& binDir = runSettings().cupsBinDir;
   if (!binDir.empty() && pathExists(binDir + "/share/cups")) return binDir + "/share/cups";
-  for (const char* dir : {"/usr/share/cups", "/usr/local/share/cups", "/usr/local/cups", "/usr/cups", "/etc/share/cups"}) {
+  for (const char* dir :
+       {"/usr/share/cups", "/usr/local/share/cups", "/usr/local/cups", "/usr/cups", "/etc/share/cups"}) {
     if (pathExists(dir)) return std::string(dir);
   }
   return std::nullopt;

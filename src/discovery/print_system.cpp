@@ -18,7 +18,7 @@
 namespace {
 
 constexpr std::array kStartScripts = {
-    "/etc/init.d/cups",        "/etc/init.d/cupsys",   "/etc/rc.d/init.d/cups", "/sbin/init.d/cups",
+    "/etc/init.d/cups",        "/etc/init.d/cupsys",  "/etc/rc.d/init.d/cups", "/sbin/init.d/cups",
     "/etc/rc.d/init.d/cupsys", "/sbin/init.d/cupsys", "/etc/cups/cups",
 };
 
@@ -43,7 +43,6 @@ void dropOneLineEnd(std::string& text) {
 }
 
 std::string tempPath(const char* format) { return formatText(format, static_cast<int>(::getpid())); }
-
 
 // The first process-list line naming the process, its own grep left out.
 std::optional<std::string> findProcessLine(FILE* listing, std::string_view name, int attempt) {
@@ -119,7 +118,10 @@ std::optional<ProbeOutcome> lookForProcess(int attempt, const std::string& fixed
   ::unlink(listingPath.c_str());
   if (!line) return std::nullopt;
   switch (attempt) {
-    case 0: adoptCupsPrefixes(*line); kind = kPrinterCups; return ProbeOutcome::Decided;
+    case 0:
+      adoptCupsPrefixes(*line);
+      kind = kPrinterCups;
+      return ProbeOutcome::Decided;
     case 1: kind = kPrinterLp; return ProbeOutcome::Decided;
     case 2: kind = kPrinterLpr; return ProbeOutcome::GoOnWithLprngCheck;
     default: kind = kPrinterCups; return ProbeOutcome::Decided;

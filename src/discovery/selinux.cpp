@@ -37,8 +37,8 @@ int installSelinuxModule() {
 int runChcon(const std::string& path, const std::string& arguments) {
   const std::string& chcon = runSettings().commands.chcon;
   if (chcon.empty() || chcon.front() != '/') return -1;
-  std::string command = formatText("%s %s %s 2>/dev/null", shellQuote(chcon).c_str(), arguments.c_str(),
-                                    shellQuote(path).c_str());
+  std::string command =
+      formatText("%s %s %s 2>/dev/null", shellQuote(chcon).c_str(), arguments.c_str(), shellQuote(path).c_str());
   int status = runShell(command);
   logMsg(msg::kChconResult, command, status);
   return status;

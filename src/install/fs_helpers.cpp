@@ -53,7 +53,9 @@ int ensureDirectory(const std::string& given, int create, mode_t requested) {
   switch (entryType(parent->fd(), name)) {
     case EntryType::Directory: return 0;
     case EntryType::Missing: return create == 0 ? -1 : makeDirectoryAt(*parent, name, path, requested & ~kForeignWrite);
-    case EntryType::Link: logFailure("'" + path + "' is a symbolic link where a directory was expected; left alone."); return -1;
+    case EntryType::Link:
+      logFailure("'" + path + "' is a symbolic link where a directory was expected; left alone.");
+      return -1;
     default: return -1;
   }
 }

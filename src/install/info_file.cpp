@@ -168,7 +168,8 @@ int findExistingInstall(std::string& dirOut, int& kindOut) {
   kindOut = -1;
   const char* named = std::getenv("MIVOINFO");
   for (int kind : {kUpdateFromOlder, kUpdateCurrent}) {
-    std::string candidate = named ? named : infoPath(kProductDir, kind == kUpdateFromOlder ? kOlderInfoName : kCurrentInfoName);
+    std::string candidate =
+        named ? named : infoPath(kProductDir, kind == kUpdateFromOlder ? kOlderInfoName : kCurrentInfoName);
     std::optional<std::string> text = readWholeFile(candidate);
     if (!text) continue;
     std::optional<std::string> value = usrDirValue(*text);

@@ -9,15 +9,34 @@
 namespace {
 
 // Top-level directories whose every subdirectory belongs to the system.
-const std::set<std::string> kSystemTops = {"usr", "var", "etc", "bin",  "sbin", "lib",  "lib32",
-                                           "lib64", "libx32", "boot", "dev", "proc", "sys",  "run"};
+const std::set<std::string> kSystemTops = {"usr",   "var",    "etc",  "bin", "sbin", "lib", "lib32",
+                                           "lib64", "libx32", "boot", "dev", "proc", "sys", "run"};
 // Standard directories one level further down.
-const std::set<std::string> kSystemThirdLevel = {
-    "usr/local/bin",   "usr/local/sbin", "usr/local/lib",  "usr/local/lib64", "usr/local/share",
-    "usr/local/etc",   "usr/local/include", "usr/local/src", "usr/local/man", "usr/local/libexec",
-    "usr/local/games", "usr/share/doc",  "usr/share/man",  "usr/share/info",  "usr/share/locale",
-    "usr/share/ppd",   "usr/share/cups", "usr/lib/cups",   "usr/lib/x86_64-linux-gnu", "var/lib/dpkg",
-    "var/lib/apt",     "var/lib/cups",   "var/spool/cups", "var/cache/cups",  "var/cache/apt"};
+const std::set<std::string> kSystemThirdLevel = {"usr/local/bin",
+                                                 "usr/local/sbin",
+                                                 "usr/local/lib",
+                                                 "usr/local/lib64",
+                                                 "usr/local/share",
+                                                 "usr/local/etc",
+                                                 "usr/local/include",
+                                                 "usr/local/src",
+                                                 "usr/local/man",
+                                                 "usr/local/libexec",
+                                                 "usr/local/games",
+                                                 "usr/share/doc",
+                                                 "usr/share/man",
+                                                 "usr/share/info",
+                                                 "usr/share/locale",
+                                                 "usr/share/ppd",
+                                                 "usr/share/cups",
+                                                 "usr/lib/cups",
+                                                 "usr/lib/x86_64-linux-gnu",
+                                                 "var/lib/dpkg",
+                                                 "var/lib/apt",
+                                                 "var/lib/cups",
+                                                 "var/spool/cups",
+                                                 "var/cache/cups",
+                                                 "var/cache/apt"};
 
 std::vector<std::string> componentsOf(const std::string& path) {
   std::vector<std::string> parts;
@@ -44,8 +63,8 @@ InstallDirVerdict checkInstallDir(const std::string& dir, const std::string& bas
   std::optional<std::string> canonical = canonicalPath(dir, base);
   if (!canonical) return {dir, "an empty installation directory names no place"};
   if (isSystemDirectory(*canonical)) {
-    return {*canonical, "the installation directory '" + dir + "' is '" + *canonical +
-                            "', a directory of the system itself"};
+    return {*canonical,
+            "the installation directory '" + dir + "' is '" + *canonical + "', a directory of the system itself"};
   }
   return {*canonical, ""};
 }

@@ -68,9 +68,7 @@ std::string manifestPath(const RunSettings& s, bool inEtc) {
 
 }  // namespace
 
-bool endsManifest(std::string_view piece) {
-  return piece.empty() || piece.find("@@NULL") != std::string_view::npos;
-}
+bool endsManifest(std::string_view piece) { return piece.empty() || piece.find("@@NULL") != std::string_view::npos; }
 
 std::optional<InstallItem> parseManifestLine(std::string_view line) {
   if (line.empty() || line[0] == '#' || line[0] == '\n') return std::nullopt;
@@ -101,11 +99,11 @@ ManifestParse parseManifest(std::string_view text) {
     if (!item) continue;
     if (item->source.size() > kSourceNameMax) {
       result.droppedLines.push_back(
-          formatText("MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.",
-                     pieceLine, item->source.c_str(), kSourceNameMax));
+          formatText("MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.", pieceLine,
+                     item->source.c_str(), kSourceNameMax));
     } else if (result.items.size() >= kInstallItemMax) {
-      result.droppedLines.push_back(formatText(
-          "MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.", pieceLine, kInstallItemMax));
+      result.droppedLines.push_back(formatText("MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.",
+                                               pieceLine, kInstallItemMax));
     } else {
       result.items.push_back(std::move(*item));
     }
@@ -133,8 +131,8 @@ int getInfoData() {
   table = std::move(manifest.items);
   for (const InstallItem& item : table) {
     if (s.debugLevel > 0 && item.mode > 0) {
-      writeStderr(formatText("getInfoData: %s ===> %s, o%o.\n", item.source.c_str(),
-                             item.destination.c_str(), static_cast<unsigned>(item.mode)));
+      writeStderr(formatText("getInfoData: %s ===> %s, o%o.\n", item.source.c_str(), item.destination.c_str(),
+                             static_cast<unsigned>(item.mode)));
     }
   }
   return static_cast<int>(table.size());

@@ -43,9 +43,8 @@ constexpr std::array<const char*, 21> kAskFunctionHead = {
 
 // Files of the installation, removed in this order, then its directories.
 constexpr std::array<const char*, 8> kInstalledFiles = {
-    "%s/mivoInfo4.0",       "%s/bin/zebgsfilter",   "%s/bin/nc",
-    "/usr/bin/zebgsfilter", "%s/bin/setup",         "%s/etc/mivo4.0.png",
-    "%s/etc/MIVOINST.CONF", "%s/MIVOINST.CONF",
+    "%s/mivoInfo4.0",     "%s/bin/zebgsfilter",   "%s/bin/nc",        "/usr/bin/zebgsfilter", "%s/bin/setup",
+    "%s/etc/mivo4.0.png", "%s/etc/MIVOINST.CONF", "%s/MIVOINST.CONF",
 };
 constexpr std::array<const char*, 4> kInstalledDirs = {"%s/ppd", "%s/etc", "%s/bin", "%s"};
 
@@ -61,9 +60,7 @@ std::string installedPath(const char* pattern, const std::string& installDir) {
 bool needsQuoting(const std::string& path) { return shellQuote(path) != path; }
 
 // A directory made of slashes only is the root: its bin and etc are the system's.
-bool isRootDirectory(const std::string& dir) {
-  return !dir.empty() && dir.find_first_not_of('/') == std::string::npos;
-}
+bool isRootDirectory(const std::string& dir) { return !dir.empty() && dir.find_first_not_of('/') == std::string::npos; }
 
 std::string helperFunctions(const std::string& rm, bool quoteArgument) {
   std::string arg = quoteArgument ? "\"$1\"" : "$1";
@@ -127,8 +124,7 @@ std::string removals(const std::string& rm, const std::string& installDir) {
 
 }  // namespace
 
-std::string uninstallScriptText(const std::string& rm, const std::string& installDir,
-                                const std::string& date) {
+std::string uninstallScriptText(const std::string& rm, const std::string& installDir, const std::string& date) {
   std::string text;
   text += line("#!/bin/sh");
   text += line("#");
@@ -136,7 +132,8 @@ std::string uninstallScriptText(const std::string& rm, const std::string& instal
   text += helperFunctions(rm, needsQuoting(installDir));
   text += askFunction();
   text += line(formatText("echo \"%s\"", messageText(msg::kScriptTitle)));
-  text += line(formatText("yorn \"%s\" \"%s\"", messageText(msg::kScriptAskRemoval), messageText(msg::kScriptDefaultNo)));
+  text +=
+      line(formatText("yorn \"%s\" \"%s\"", messageText(msg::kScriptAskRemoval), messageText(msg::kScriptDefaultNo)));
   text += line("it_is=$?");
   text += line("if [ $it_is -ne 0 ] ; then");
   text += line("  exit");

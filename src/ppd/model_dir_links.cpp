@@ -10,12 +10,12 @@
 #include <optional>
 
 #include "install/fs_helpers.h"
-#include "sys/file_handles.h"
-#include "sys/paths.h"
-#include "sys/text.h"
 #include "ppd/ppd_directories.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
+#include "sys/file_handles.h"
+#include "sys/paths.h"
+#include "sys/text.h"
 
 namespace {
 
@@ -63,17 +63,18 @@ void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
 
 // The old-CUPS choice among the recorded rows, by the first flag that is set.
 std::optional<std::string> dirFromRecordedRows(const InstallDirInputs& in) {
-  const char* pattern = (in.flags & PPDLOC_CUSTOM)       ? "custom"
-                        : (in.flags & PPDLOC_FOOMATIC)   ? "foomatic"
-                        : (in.flags & PPDLOC_USR_SHARE)  ? "/share/ppd"
-                        : (in.flags & PPDLOC_OPT_SHARE)  ? "/share/ppd"
-                                                         : nullptr;
+  const char* pattern = (in.flags & PPDLOC_CUSTOM)      ? "custom"
+                        : (in.flags & PPDLOC_FOOMATIC)  ? "foomatic"
+                        : (in.flags & PPDLOC_USR_SHARE) ? "/share/ppd"
+                        : (in.flags & PPDLOC_OPT_SHARE) ? "/share/ppd"
+                                                        : nullptr;
   if (!pattern) return std::nullopt;
   for (const ModelLink& row : in.rows) {
     if (!contains(row.entry, pattern)) continue;
     const std::string& path = !row.target.empty() && row.target.front() == '/' ? row.target : row.entry;
     size_t slash = path.rfind('/');
-    std::string_view last = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    std::string_view last =
+        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
     return last == "orv" ? path : path + "/orv";
   }
   return std::nullopt;
@@ -144,11 +145,8 @@ void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount) {
   std::string linkPath = s.cupsModelDir + "/orv";
   if (s.dryRun && plan.action != InstallDirAction::Reuse) return;  // nothing is made in a dry run
   switch (plan.action) {
-    case InstallDirAction::Reuse:
-      logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir);
-      return;
-    case InstallDirAction::NameOnly:
-      return;
+    case InstallDirAction::Reuse: logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir); return;
+    case InstallDirAction::NameOnly: return;
     case InstallDirAction::LinkAfterCreating:
       if (pathExists(linkPath)) return;
       if (!pathExists(s.ppdInstallDir)) ensureDirectory(s.ppdInstallDir, 1, 0755);

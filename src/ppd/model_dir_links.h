@@ -26,11 +26,11 @@ enum class LinkDecision { Skip, Record, RecordAndStop };
 LinkDecision decideModelLink(int flags, std::string_view entryPath, std::string_view target);
 
 enum class InstallDirAction {
-  Reuse,             // the product's PPD directory already exists
-  LinkAfterCreating, // old CUPS: make the directory, then the model-directory link
-  LinkOnly,          // old CUPS: the model-directory link to a directory made elsewhere
-  NameOnly,          // old CUPS: the model directory's own subdirectory, nothing made
-  Settle,            // make the directory when it is missing
+  Reuse,              // the product's PPD directory already exists
+  LinkAfterCreating,  // old CUPS: make the directory, then the model-directory link
+  LinkOnly,           // old CUPS: the model-directory link to a directory made elsewhere
+  NameOnly,           // old CUPS: the model directory's own subdirectory, nothing made
+  Settle,             // make the directory when it is missing
 };
 struct InstallDirPlan {
   std::string dir;

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "discovery/command_locator.h"
-#include "sys/paths.h"
 #include "run/run_log.h"
 #include "run/shell.h"
+#include "sys/paths.h"
 
 namespace {
 

@@ -128,9 +128,11 @@ void splitCarried(const DeclaredOptions& declared, const OptionList& captured, O
     // A custom value stands for the option's Custom choice.
     if (choice.starts_with("custom.") || choice.starts_with("{")) choice = "custom";
     if (option == declared.choicesByKeyword.end()) {
-      notCarry(notCarried, record, "option-not-declared", "Default %s/%s: the new PPD has no such option; not carried.\n");
+      notCarry(notCarried, record, "option-not-declared",
+               "Default %s/%s: the new PPD has no such option; not carried.\n");
     } else if (!option->second.count(choice)) {
-      notCarry(notCarried, record, "choice-not-offered", "Default %s/%s is not offered by the new PPD; its own default stays.\n");
+      notCarry(notCarried, record, "choice-not-offered",
+               "Default %s/%s is not offered by the new PPD; its own default stays.\n");
     } else {
       carried.records.push_back(record);
     }

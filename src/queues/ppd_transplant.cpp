@@ -103,7 +103,8 @@ std::optional<std::string> parseDefaultLine(std::string_view line, std::string& 
   rest.remove_prefix(keywordEnd);
   if (rest.front() == ':') rest.remove_prefix(1);
   while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-  value = std::string(upToNul(rest.substr(0, std::min(rest.find_first_of(std::string_view(" \r\n\0", 4)), kDefaultValueMax))));
+  value = std::string(
+      upToNul(rest.substr(0, std::min(rest.find_first_of(std::string_view(" \r\n\0", 4)), kDefaultValueMax))));
   return keyword;
 }
 

@@ -30,7 +30,6 @@ int pdlKindOf(std::string_view line) {
   return PDL_NONE;
 }
 
-
 // The queue name of a PPD file name: up to its first ".ppd", at most 79 bytes.
 std::string queueNameOf(const std::string& fileName) {
   std::string name = fileName.substr(0, fileName.find(".ppd"));
@@ -110,7 +109,8 @@ void removeLeftoverTemporaries(const std::string& ppdDir) {
   for (const std::string& dir : {ppdDir, directoryOf(ppdDir)}) {
     std::optional<SafeDir> handle = SafeDir::open(dir);
     int removed = handle ? removeStaleTemporaries(*handle) : 0;
-    if (removed > 0) logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
+    if (removed > 0)
+      logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
   }
 }
 
@@ -178,8 +178,7 @@ void trimTrailing(std::string& text, size_t n) {
 }
 
 void trimLineEnd(std::string& text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
 }
 
 int scanQueuePpds(QueueList& list, int& count) {

@@ -38,8 +38,7 @@ void logPpdCandidates(const std::string& dir, const QueueList& list, int count);
 std::optional<std::string> readPpdModel(const std::string& path, int& kind, int& id);
 // Finds in dir the PPD of the queue's model with the given kind and id; 1 and
 // its path in found, else 0.
-int findModelPpd(const std::string& dir, const QueueRecord& queue, int kind, int id,
-                 std::string& found);
+int findModelPpd(const std::string& dir, const QueueRecord& queue, int kind, int id, std::string& found);
 
 // Replaces the list by the printers block of the information file; 1 when found.
 int readInfoPrinters(int kind, QueueList& list);

@@ -43,7 +43,8 @@ std::vector<RollbackCandidate> queuesWithBackups() {
     std::string name = entry.substr(0, entry.size() - 4);
     std::string path = dir + "/" + entry;
     std::string backup = backupPathFor(path, name);
-    if (isUsableQueueName(name) && isRegularFile(backup) && namesProductModel(path)) found.push_back({name, path, backup});
+    if (isUsableQueueName(name) && isRegularFile(backup) && namesProductModel(path))
+      found.push_back({name, path, backup});
   }
   return found;
 }
@@ -67,7 +68,8 @@ bool rollBack(const RollbackCandidate& queue) {
   }
   std::string why;
   if (!putBack(queue, why)) {
-    logFailure(formatText("The printer %s could not get back %s: %s.", queue.name.c_str(), queue.backup.c_str(), why.c_str()));
+    logFailure(
+        formatText("The printer %s could not get back %s: %s.", queue.name.c_str(), queue.backup.c_str(), why.c_str()));
     report.outcome = "failed";
     report.detail = why;
     return false;

@@ -116,7 +116,8 @@ void prepareQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Op
   unsigned optionCount = 0;
   captureOptions(queue.ppdPath, options, optionCount);
   prepared.backup = backupQueuePpd(queue.ppdPath, queue.name, dirs, prepared.backupError);
-  prepared.hasNewPpd = installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, prepared.next, dirs) == 1;
+  prepared.hasNewPpd =
+      installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, prepared.next, dirs) == 1;
   report.newPpd = prepared.next.source;
   report.carried = reportDefaults(prepared.next.carried);
   report.notCarried = prepared.next.notCarried;
@@ -137,7 +138,8 @@ void placeQueue(PreparedQueue& prepared) {
     logFailure("\t" + (prepared.backup ? prepared.backup->error() : prepared.backupError) + ".");
   }
   if (prepared.hasNewPpd && !saved) {
-    logFailure(formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(), queue.name.c_str()));
+    logFailure(
+        formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(), queue.name.c_str()));
     report.detail = "the old PPD could not be saved";
   } else if (prepared.hasNewPpd && installQueuePpd(queue.ppdPath, prepared.next)) {
     report.outcome = "updated";
@@ -185,7 +187,8 @@ void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Opt
     }
   } catch (const std::exception& error) {
     if (!prepared.empty() && prepared.back().queue == &queue) prepared.pop_back();
-    logFailure(formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.name.c_str(), error.what()));
+    logFailure(
+        formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.name.c_str(), error.what()));
     ReportQueue& report = runReport().queueEntry(queue.name);
     report.oldPpd = queue.ppdPath;
     report.outcome = "failed";

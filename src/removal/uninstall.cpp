@@ -161,8 +161,10 @@ int removeInstalledFiles() {
     logMsg(msg::kInstallDirMissing, dir);
     return 0;
   }
-  const char* const files[] = {"mivo", "mivoInfo4.0", "bin/zebgsfilter", kFilterLink, "etc/UNINSTALLMIVO", "bin/setup",
-                               "etc/mivo4.0.png", "MIVOINST.CONF", "etc/MIVOINST.CONF", kFilterLink, "bin/nc"};
+  const char* const files[] = {
+      "mivo",      "mivoInfo4.0",     "bin/zebgsfilter", kFilterLink,         "etc/UNINSTALLMIVO",
+      "bin/setup", "etc/mivo4.0.png", "MIVOINST.CONF",   "etc/MIVOINST.CONF", kFilterLink,
+      "bin/nc"};
   int removed = 0;
   for (const char* file : files) {
     bool isLink = std::string_view(file) == kFilterLink;

@@ -37,9 +37,12 @@ int classify(std::string_view line, bool withAll) {
   char first = line.empty() ? '\0' : line.front();
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   switch (first) {
-    case 'Y': case 'O': case 'S': return kAnswerYes;
+    case 'Y':
+    case 'O':
+    case 'S': return kAnswerYes;
     case 'N': return kAnswerNo;
-    case 'T': case 'A': return withAll ? kAnswerAll : kAnswerNone;
+    case 'T':
+    case 'A': return withAll ? kAnswerAll : kAnswerNone;
     case 'B': return withAll ? kAnswerBreak : kAnswerNone;
     default: return kAnswerNone;
   }

@@ -192,7 +192,8 @@ void settleInstallDir() {
   // the run makes anything at all, the PPD directory included.
   std::string found;
   int kind = 0;
-  if (!s.uninstallRequested && findExistingInstall(found, kind) == 1 && !found.empty()) requireUsableInstallDir(found, "/");
+  if (!s.uninstallRequested && findExistingInstall(found, kind) == 1 && !found.empty())
+    requireUsableInstallDir(found, "/");
 }
 
 std::string printerManagerName(int kind) {
@@ -330,7 +331,8 @@ void readManifest() {
   }
   if (s.abortRequested) {
     logMsg(msg::kInstallationStopped);
-    runReport().markAborted(s.manifestCount == 0 ? "install manifest missing or empty" : "the host cannot take the product");
+    runReport().markAborted(s.manifestCount == 0 ? "install manifest missing or empty"
+                                                 : "the host cannot take the product");
     endRun();
   }
 }
@@ -400,7 +402,8 @@ void findSourceDir(const std::string& startPath) {
 
 void printUsage() {
   writeStderr(formatMessage(msg::kUsageVersion, kProgramVersion));
-  for (Message<> m : {msg::kUsageProduct, msg::kUsageWhatItDoes, msg::kUsageHeading, msg::kUsageCommand, msg::kUsageOptions})
+  for (Message<> m :
+       {msg::kUsageProduct, msg::kUsageWhatItDoes, msg::kUsageHeading, msg::kUsageCommand, msg::kUsageOptions})
     writeStderr(messageText(m));
   writeStderr(formatMessage(msg::kUsageRemove, kProgramVersion));
   for (Message<> m : {msg::kUsageAnyDir, msg::kUsageHelp, msg::kUsageQuery, msg::kUsageSelinux, msg::kUsageDebug})

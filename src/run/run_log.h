@@ -64,8 +64,8 @@ struct CValue<arg::Octal> {
 // The message formatted with its arguments; a call whose arguments do not
 // match the text's conversions in number and kind does not compile.
 template <class... Kinds, class... Args>
-  requires(sizeof...(Kinds) == sizeof...(Args) && (detail::kFits<Kinds, Args> && ...))
-std::string formatMessage(Message<Kinds...> message, const Args&... args) {
+requires(sizeof...(Kinds) == sizeof...(Args) && (detail::kFits<Kinds, Args> && ...)) std::string
+    formatMessage(Message<Kinds...> message, const Args&... args) {
   return formatRuntime(messageText(message.number), detail::CValue<Kinds>::of(args)...);
 }
 
@@ -76,8 +76,8 @@ inline void logIfAny(const std::string& text) {
 
 // Formats the message and logs it when the result is not empty.
 template <class... Kinds, class... Args>
-  requires(sizeof...(Kinds) == sizeof...(Args) && (detail::kFits<Kinds, Args> && ...))
-void logMsg(Message<Kinds...> message, const Args&... args) {
+requires(sizeof...(Kinds) == sizeof...(Args) &&
+         (detail::kFits<Kinds, Args> && ...)) void logMsg(Message<Kinds...> message, const Args&... args) {
   logIfAny(formatMessage(message, args...));
 }
 

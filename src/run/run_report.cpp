@@ -18,13 +18,18 @@ bool isUtf8(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size()) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    size_t extra = c < 0x80 ? 0 : (c >= 0xC2 && c <= 0xDF) ? 1 : (c >= 0xE0 && c <= 0xEF) ? 2 : (c >= 0xF0 && c <= 0xF4) ? 3 : 9;
+    size_t extra = c < 0x80                   ? 0
+                   : (c >= 0xC2 && c <= 0xDF) ? 1
+                   : (c >= 0xE0 && c <= 0xEF) ? 2
+                   : (c >= 0xF0 && c <= 0xF4) ? 3
+                                              : 9;
     if (extra == 9 || i + extra >= bytes.size() + (extra == 0)) return false;
     for (size_t k = 1; k <= extra; ++k) {
       if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
     }
     unsigned char next = extra ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) || (c == 0xF4 && next >= 0x90))
+    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
+        (c == 0xF4 && next >= 0x90))
       return false;
     i += extra + 1;
   }
@@ -157,7 +162,8 @@ std::string RunReport::toJson() const {
   const RunSettings& s = runSettings();
   json files = json::array();
   for (const ReportFile& f : files_) {
-    files.push_back({{"path", utf8Text(f.path)}, {"action", f.action}, {"outcome", f.outcome}, {"detail", utf8Text(f.detail)}});
+    files.push_back(
+        {{"path", utf8Text(f.path)}, {"action", f.action}, {"outcome", f.outcome}, {"detail", utf8Text(f.detail)}});
   }
   json queues = json::array();
   for (const ReportQueue& q : queues_) queues.push_back(queueJson(q));

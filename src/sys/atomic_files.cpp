@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -63,8 +63,9 @@ std::optional<FileAccess> settleTarget(const SafeDir& dir, const std::string& na
   if (type == EntryType::Directory || type == EntryType::Other ||
       (type == EntryType::Link && atLink == LinkAtTarget::Refuse)) {
     if (why) {
-      *why = "'" + path + (type == EntryType::Link ? "' is a symbolic link where a file was expected; left alone"
-                                                   : "' is not a regular file; left alone");
+      *why = "'" + path +
+             (type == EntryType::Link ? "' is a symbolic link where a file was expected; left alone"
+                                      : "' is not a regular file; left alone");
     }
     return std::nullopt;
   }
@@ -109,8 +110,8 @@ bool PendingFile::settle(const std::string& name, const FileAccess& requested, b
   if (!access) return false;
   target_ = name;
   if (::fchmod(fd_.get(), access->mode) != 0) return failed("cannot set the mode of");
-  if ((access->owner || access->group) &&
-      ::fchown(fd_.get(), access->owner.value_or(static_cast<uid_t>(-1)), access->group.value_or(static_cast<gid_t>(-1))) != 0)
+  if ((access->owner || access->group) && ::fchown(fd_.get(), access->owner.value_or(static_cast<uid_t>(-1)),
+                                                   access->group.value_or(static_cast<gid_t>(-1))) != 0)
     return failed("cannot set the owner of");
   if (flush && ::fsync(fd_.get()) != 0) return failed("cannot flush");
   if (::close(fd_.release()) != 0) return failed("cannot write");

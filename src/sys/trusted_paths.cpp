@@ -7,7 +7,9 @@
 
 namespace {
 
-bool writableByRootOnly(const struct stat& info) { return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0; }
+bool writableByRootOnly(const struct stat& info) {
+  return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 bool isRootOnlyDirectory(const std::string& path) {
   struct stat info {};

@@ -35,9 +35,7 @@ std::vector<std::string> linesOf(const std::string& text) {
   return ::testing::AssertionSuccess();
 }
 
-void installProgramAt(SandboxHost& host, const std::string& dir) {
-  host.copyIn(SETUP_BINARY, dir + "/bin/setup");
-}
+void installProgramAt(SandboxHost& host, const std::string& dir) { host.copyIn(SETUP_BINARY, dir + "/bin/setup"); }
 
 void ProgramTest::SetUp() {
   SandboxTest::SetUp();

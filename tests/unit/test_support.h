@@ -46,7 +46,8 @@ class TempDir {
 // (0 when none is left).
 class RecordingRunner : public CommandRunner {
  public:
-  explicit RecordingRunner(std::vector<int> statuses = {}) : statuses_(std::move(statuses)), previous_(useCommandRunner(*this)) {}
+  explicit RecordingRunner(std::vector<int> statuses = {})
+      : statuses_(std::move(statuses)), previous_(useCommandRunner(*this)) {}
   ~RecordingRunner() override { useCommandRunner(previous_); }
   int run(const std::string& command, std::chrono::seconds) override {
     commands.push_back(command);

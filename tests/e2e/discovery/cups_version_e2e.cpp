@@ -5,7 +5,6 @@
 
 namespace {
 
-
 // The version line of one run of the program on a CUPS host without a scheduler.
 std::string versionLine(SandboxHost& host, const std::string& program = kProgram) {
   auto r = host.run({program}, {.env = {{"ZEBLPMODE", "CUPS"}}, .timeout = std::chrono::seconds(60)});
@@ -53,7 +52,8 @@ TEST_F(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
 // The scheduler is asked through the tree's own netcat when its path fits its
 // 79 bytes, and a scheduler that never answers holds the run only briefly.
 TEST_F(CupsVersionE2E, TheHttpProbeUsesTheTreesNetcatAndNeverWaitsLong) {
-  const std::string answering = "#!/bin/sh\ncat >/dev/null\nprintf 'HTTP/1.1 200 OK\\r\\nServer: CUPS/1.3 IPP/2.1\\r\\n\\r\\n'\n";
+  const std::string answering =
+      "#!/bin/sh\ncat >/dev/null\nprintf 'HTTP/1.1 200 OK\\r\\nServer: CUPS/1.3 IPP/2.1\\r\\n\\r\\n'\n";
   const std::string fits = "/srv/" + std::string(64, 'd');  // its bin directory, the source directory, is 73 bytes
   const std::pair<std::string, std::string> trees[] = {
       {fits, "CUPS Header Version : 1300//HTTP"},

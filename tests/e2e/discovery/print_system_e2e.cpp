@@ -13,9 +13,9 @@ class PrintSystemE2E : public ProgramTest {};
 TEST_F(PrintSystemE2E, EnvironmentOverridesTheListingsTemporaryFilesAndARunningLpd) {
   host->write("/etc/victim", "precious\n");
   // exec keeps the shell's pid, so the links stand at the program's own temporary names.
-  auto listed = host->sh("echo $$; ln -s /etc/victim /tmp/ZEBLPD$$; ln -s /etc/victim /tmp/ZEBLPRNG$$; exec " +
-                            kProgram + " -D1",
-                        {.env = {{"ZEBLPMODE", "cups"}, {"MIVOLPMODE", "CUPS"}}});
+  auto listed =
+      host->sh("echo $$; ln -s /etc/victim /tmp/ZEBLPD$$; ln -s /etc/victim /tmp/ZEBLPRNG$$; exec " + kProgram + " -D1",
+               {.env = {{"ZEBLPMODE", "cups"}, {"MIVOLPMODE", "CUPS"}}});
   ASSERT_EQ(listed.status, 0) << listed.err;
   std::string pid = linesOf(listed.out).at(0);
   EXPECT_NE(listed.err.find("STRING=("), std::string::npos);  // a lower-case name is no override
@@ -36,8 +36,9 @@ TEST_F(PrintSystemE2E, EnvironmentOverridesTheListingsTemporaryFilesAndARunningL
 
   // Without an override, a running lpd is LPRng only when it says so.
   host->write("/usr/sbin/lpd",
-             "#!/bin/sh\n[ \"$1\" = -V ] || { sleep 300; exit 0; }\n[ -e /etc/lprng ] && echo 'lpd (LPRng) 3.8.C' >&2\nexit 0\n",
-             0755);
+              "#!/bin/sh\n[ \"$1\" = -V ] || { sleep 300; exit 0; }\n[ -e /etc/lprng ] && echo 'lpd (LPRng) 3.8.C' "
+              ">&2\nexit 0\n",
+              0755);
   host->sh("setsid /usr/sbin/lpd </dev/null >/dev/null 2>&1 &");
   auto bsd = host->run({kProgram});
   EXPECT_TRUE(linesInOrder(host->read(kLog), {managerLine("LPR")})) << bsd.err;
@@ -54,7 +55,8 @@ TEST_F(PrintSystemE2E, RunningSchedulerGivesCupsPrefixesAndItsHttpVersion) {
   std::string log = host->read(kLog);
   EXPECT_TRUE(linesInOrder(log, {
                                     managerLine("CUPS"),
-                                    "CUPS directorio base: /", "CUPS directorio binaria: /usr",
+                                    "CUPS directorio base: /",
+                                    "CUPS directorio binaria: /usr",
                                     "CUPS Header Version : 2400//HTTP",
                                     latin1("Dir de instalación PPD: /usr/share/ppd/openprinting/orv"),
                                     "Directorio creado: '/usr/share/ppd/openprinting/orv'.",

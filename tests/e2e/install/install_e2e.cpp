@@ -57,10 +57,16 @@ TEST_F(InstallE2E, NewInstallationFromADistributionTreeElsewhere) {
   std::string log = host->read(kLog), ppdDir = loggedPpdDir(log);
   ASSERT_FALSE(ppdDir.empty());
   for (const auto& [path, mode] : std::vector<std::pair<std::string, std::string>>{
-           {"/opt/orv/bin/setup", "755"}, {"/opt/orv/bin/zebgsfilter", "755"}, {"/opt/orv/etc/mivo4.0.png", "644"},
-           {"/opt/orv/etc/MIVOINST.CONF", "644"}, {"/opt/orv/mivoInfo4.0", "755"}, {"/opt/orv/etc/UNINSTALLMIVO", "755"},
+           {"/opt/orv/bin/setup", "755"},
+           {"/opt/orv/bin/zebgsfilter", "755"},
+           {"/opt/orv/etc/mivo4.0.png", "644"},
+           {"/opt/orv/etc/MIVOINST.CONF", "644"},
+           {"/opt/orv/mivoInfo4.0", "755"},
+           {"/opt/orv/etc/UNINSTALLMIVO", "755"},
            // Directories that root runs programs from are writable by root only.
-           {"/opt", "755"}, {"/opt/orv", "755"}, {"/opt/orv/ppd", "755"}})
+           {"/opt", "755"},
+           {"/opt/orv", "755"},
+           {"/opt/orv/ppd", "755"}})
     EXPECT_EQ(modeOf(*host, path), mode) << path;
   EXPECT_EQ(host->read("/opt/orv/etc/mivo4.0.png"), machineText(DIST_DIR "/etc/mivo4.0.png"));
   EXPECT_EQ(host->read("/opt/orv/mivoInfo4.0"), infoFileText("/opt/orv"));
@@ -76,28 +82,29 @@ TEST_F(InstallE2E, NewInstallationFromADistributionTreeElsewhere) {
     EXPECT_EQ(host->read("/opt/orv/ppd/" + name), shippedPpd(name)) << name;
     EXPECT_EQ(modeOf(*host, ppdDir + "/" + name), "644") << name;
   }
-  EXPECT_TRUE(linesInOrder(log, {
-      latin1("Directorio desde el que se instala: '/srv/mivo'."),
-      latin1("Nueva instalación"),
-      "MIVOINST.CONF = /srv/mivo/etc/MIVOINST.CONF.",
-      "cd /srv/mivo.",
-      "setup siguiente rpm a: /srv/mivo.",
-      latin1("Directorio creado: '/opt/orv'."),
-      latin1("Directorio creado: '/opt/orv/bin'."),
-      latin1("Directorio creado: '/opt/orv/etc'."),
-      latin1("Dir de instalación PPD: ") + ppdDir,
-      latin1("Directorio de instalación: '/opt/orv' correcto. "),
-      latin1("Creando fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
-      "Script creado: /opt/orv/etc/UNINSTALLMIVO.",
-      "Creando scripts de inicio de impresora: '/opt/orv/DOVAPRINT.sh & /opt/orv/PrintDV.sh'. ",
-      copyLoopLine(),
-      "Copiando fichero bin/setup en /opt/orv/bin. ",
-      latin1("Cambiando los derechos de ejecución de '/opt/orv/bin/setup' a  00755."),
-      "Copiando fichero etc/MIVOINST.CONF en /opt/orv/etc. ",
-      latin1("Directorio creado: '/opt/orv/ppd'."),
-      "Copiando fichero ppd/" + shippedPpds().back() + " en /opt/orv/ppd. ",
-      latin1("Vínculo 1: /usr/bin/zebgsfilter vinculado a /opt/orv/bin/zebgsfilter."),
-  }));
+  EXPECT_TRUE(
+      linesInOrder(log, {
+                            latin1("Directorio desde el que se instala: '/srv/mivo'."),
+                            latin1("Nueva instalación"),
+                            "MIVOINST.CONF = /srv/mivo/etc/MIVOINST.CONF.",
+                            "cd /srv/mivo.",
+                            "setup siguiente rpm a: /srv/mivo.",
+                            latin1("Directorio creado: '/opt/orv'."),
+                            latin1("Directorio creado: '/opt/orv/bin'."),
+                            latin1("Directorio creado: '/opt/orv/etc'."),
+                            latin1("Dir de instalación PPD: ") + ppdDir,
+                            latin1("Directorio de instalación: '/opt/orv' correcto. "),
+                            latin1("Creando fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
+                            "Script creado: /opt/orv/etc/UNINSTALLMIVO.",
+                            "Creando scripts de inicio de impresora: '/opt/orv/DOVAPRINT.sh & /opt/orv/PrintDV.sh'. ",
+                            copyLoopLine(),
+                            "Copiando fichero bin/setup en /opt/orv/bin. ",
+                            latin1("Cambiando los derechos de ejecución de '/opt/orv/bin/setup' a  00755."),
+                            "Copiando fichero etc/MIVOINST.CONF en /opt/orv/etc. ",
+                            latin1("Directorio creado: '/opt/orv/ppd'."),
+                            "Copiando fichero ppd/" + shippedPpds().back() + " en /opt/orv/ppd. ",
+                            latin1("Vínculo 1: /usr/bin/zebgsfilter vinculado a /opt/orv/bin/zebgsfilter."),
+                        }));
   EXPECT_EQ(log.find(latin1("¡ERROR!")), std::string::npos) << log;
 }
 
@@ -116,9 +123,9 @@ TEST_F(InstallE2E, InPlaceUpdateCopiesOnlyThePpdItemsAndKeepsTheInformationFile)
   for (const auto& change : host->changed())  // nothing else of the installation is copied again
     EXPECT_TRUE(!change.path.starts_with("/opt/orv/") || change.path == "/opt/orv/etc/UNINSTALLMIVO") << change;
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"Actualizar el modo = 2.",
-                                 latin1("Omitir creación de fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
-                                 "Copiando fichero ppd/" + ppd + " en " + ppdDir + ". "}));
+  EXPECT_TRUE(linesInOrder(
+      log, {"Actualizar el modo = 2.", latin1("Omitir creación de fichero de configuración: '/opt/orv/mivoInfo3.0'. "),
+            "Copiando fichero ppd/" + ppd + " en " + ppdDir + ". "}));
   EXPECT_EQ(log.find("setup siguiente rpm a"), std::string::npos);
 }
 
@@ -144,13 +151,13 @@ TEST_F(InstallE2E, UpdateFromTheOlderVersionArchivesThePpdsAndMigratesTheInforma
   migrated.replace(migrated.find("# Mivo 2.0"), 27, "# Mivo 3.0 Information File");
   EXPECT_EQ(host->read("/opt/orv/mivoInfo4.0"), migrated);
   EXPECT_TRUE(linesInOrder(log, {
-      "Actualizar el modo = 1.",
-      "Guardado de archivos PPD: /usr/share/ppd/orv.",
-      "en: /var/tmp/MivoPPDFiles4.0-11.tar.",
-      latin1("Copia Mivo archivo de configuración /opt/orv/mivoInfo2.0 a mivoInfo3.0. "),
-      "Copiado mivoInfo1.0 a mivoInfo3.0 archivo.",
-      copyLoopLine(),
-  }));
+                                    "Actualizar el modo = 1.",
+                                    "Guardado de archivos PPD: /usr/share/ppd/orv.",
+                                    "en: /var/tmp/MivoPPDFiles4.0-11.tar.",
+                                    latin1("Copia Mivo archivo de configuración /opt/orv/mivoInfo2.0 a mivoInfo3.0. "),
+                                    "Copiado mivoInfo1.0 a mivoInfo3.0 archivo.",
+                                    copyLoopLine(),
+                                }));
 }
 
 TEST_F(InstallE2E, UninstallScriptRemovesNothingOnNoAndOnlyItsOwnPathsOnYes) {
@@ -180,8 +187,10 @@ TEST_F(InstallE2E, HostileManifestEntriesRunNothingAndBadItemsAreReported) {
   host->write(kDist + "/etc/a;touch${IFS}pwned", "semicolon\n");
   host->write(kDist + "/etc/$(touch${IFS}pwned2)", "substitution\n");
   std::string manifest = host->read(kDist + "/etc/MIVOINST.CONF");
-  manifest += "etc/a;touch${IFS}pwned ./etc 00644\netc/$(touch${IFS}pwned2) ./etc 00644\nlonely\n"
-              "etc/missing.conf ./etc 00644\netc/" + std::string(44, 'x') + " ./etc\netc/mivo4.0.png ./share 00644\n";
+  manifest +=
+      "etc/a;touch${IFS}pwned ./etc 00644\netc/$(touch${IFS}pwned2) ./etc 00644\nlonely\n"
+      "etc/missing.conf ./etc 00644\netc/" +
+      std::string(44, 'x') + " ./etc\netc/mivo4.0.png ./share 00644\n";
   host->write(kDist + "/etc/MIVOINST.CONF", manifest);
   // Generated files are written in place of planted links, never through them.
   host->write("/etc/victim", "untouched\n");
@@ -196,17 +205,18 @@ TEST_F(InstallE2E, HostileManifestEntriesRunNothingAndBadItemsAreReported) {
   EXPECT_EQ(host->read("/etc/victim"), "untouched\n");
   EXPECT_EQ(host->read("/opt/orv/share/mivo4.0.png"), machineText(DIST_DIR "/etc/mivo4.0.png"));
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {
-      "MIVOINST.CONF line " + std::to_string(linesOf(manifest).size() - 1) + " not taken: the source name 'etc/" +
-          std::string(44, 'x') + "' is longer than 47 characters.",
-      latin1("No es posible abrir el fichero:"),
-      "\t'/opt/orv/etc/UNINSTALLMIVO',",
-      "Copiando fichero etc/a;touch${IFS}pwned en /opt/orv/etc. ",
-      "Copiando fichero etc/$(touch${IFS}pwned2) en /opt/orv/etc. ",
-      latin1("Copiando fichero lonely en . : ¡ERROR!"),
-      latin1("Copiando fichero etc/missing.conf en /opt/orv/etc. : ¡ERROR!"),
-      "Copiando fichero etc/mivo4.0.png en /opt/orv/share. ",
-  }));
+  EXPECT_TRUE(linesInOrder(
+      log, {
+               "MIVOINST.CONF line " + std::to_string(linesOf(manifest).size() - 1) +
+                   " not taken: the source name 'etc/" + std::string(44, 'x') + "' is longer than 47 characters.",
+               latin1("No es posible abrir el fichero:"),
+               "\t'/opt/orv/etc/UNINSTALLMIVO',",
+               "Copiando fichero etc/a;touch${IFS}pwned en /opt/orv/etc. ",
+               "Copiando fichero etc/$(touch${IFS}pwned2) en /opt/orv/etc. ",
+               latin1("Copiando fichero lonely en . : ¡ERROR!"),
+               latin1("Copiando fichero etc/missing.conf en /opt/orv/etc. : ¡ERROR!"),
+               "Copiando fichero etc/mivo4.0.png en /opt/orv/share. ",
+           }));
   EXPECT_NE(log.find(latin1("No es posible abrir el fichero:\n\t'/opt/orv/mivoInfo4.0',")), std::string::npos);
 }
 

@@ -9,10 +9,12 @@ const SandboxRunOptions kCups = {.input = "s\n", .env = {{"ZEBLPMODE", "CUPS"}}}
 
 void layOutInstallation(SandboxHost& host, const std::string& printers) {
   installProgramAt(host, "/opt/orv");
-  host.write("/opt/orv/mivoInfo4.0", "# Mivo Information File\nUSRDIR          /opt/orv\n"
-             "%%ZEBBLOCK_PRINTERS_BEGIN\n" + printers + "%%ZEBBLOCK_PRINTERS_END\n");
-  for (const char* file : {"mivo", "bin/zebgsfilter", "bin/nc", "etc/UNINSTALLMIVO", "etc/mivo4.0.png",
-                           "MIVOINST.CONF", "etc/MIVOINST.CONF", "ppd/Tamra.ppd.gz", "Default/root/mivoConfig"})
+  host.write("/opt/orv/mivoInfo4.0",
+             "# Mivo Information File\nUSRDIR          /opt/orv\n"
+             "%%ZEBBLOCK_PRINTERS_BEGIN\n" +
+                 printers + "%%ZEBBLOCK_PRINTERS_END\n");
+  for (const char* file : {"mivo", "bin/zebgsfilter", "bin/nc", "etc/UNINSTALLMIVO", "etc/mivo4.0.png", "MIVOINST.CONF",
+                           "etc/MIVOINST.CONF", "ppd/Tamra.ppd.gz", "Default/root/mivoConfig"})
     host.write(std::string("/opt/orv/") + file, "x\n");
   host.symlink("/opt/orv/bin/zebgsfilter", "/usr/bin/zebgsfilter");
   host.startCups();
@@ -43,15 +45,17 @@ TEST_F(RemovalE2E, NoLeavesEverythingYesRemovesTheListedQueuesAndFiles) {
 
   auto yes = host->run({"/opt/orv/bin/setup", "-d"}, kCups);
   std::string log = host->read(kLog), lpadmin = loggedCommand(log, "lpadmin");
-  EXPECT_TRUE(linesInOrder(log, {
-      latin1("Número de impresoras Mivo encontradas: 5."), "Ejecutando comando:", "\t" + lpadmin + " -xOffice 2>/dev/null",
-      "Eliminando la impresora Mivo: Office.", "\t" + lpadmin + " -xLab 2>/dev/null", "Eliminando la impresora Mivo: Lab.",
-      "\t" + lpadmin + " -xGone 2>/dev/null", "\t" + loggedCommand(log, "lpstat ") + " -pGone -l > /dev/null",
-      "\t" + lpadmin + " -xGone 2>/dev/null", "Eliminando la impresora Mivo: Gone.",
-      "Eliminando fichero: '/opt/orv/mivo' - OK.", "Eliminando fichero: '/usr/bin/zebgsfilter' - OK.",
-      "Eliminando fichero: '/opt/orv/bin/setup' - OK.", "Eliminando fichero: '/usr/bin/zebgsfilter' - No es posible.",
-      "Eliminando fichero: '/opt/orv/bin/nc' - OK.", "Eliminando directorio: '/opt/orv/Default' - OK.",
-      "Eliminando directorio: '/opt/orv/bin' - OK.", "Mivo 3.0 ha sido desinstalado del sistema."}));
+  EXPECT_TRUE(linesInOrder(
+      log,
+      {latin1("Número de impresoras Mivo encontradas: 5."),
+       "Ejecutando comando:", "\t" + lpadmin + " -xOffice 2>/dev/null", "Eliminando la impresora Mivo: Office.",
+       "\t" + lpadmin + " -xLab 2>/dev/null", "Eliminando la impresora Mivo: Lab.",
+       "\t" + lpadmin + " -xGone 2>/dev/null", "\t" + loggedCommand(log, "lpstat ") + " -pGone -l > /dev/null",
+       "\t" + lpadmin + " -xGone 2>/dev/null", "Eliminando la impresora Mivo: Gone.",
+       "Eliminando fichero: '/opt/orv/mivo' - OK.", "Eliminando fichero: '/usr/bin/zebgsfilter' - OK.",
+       "Eliminando fichero: '/opt/orv/bin/setup' - OK.", "Eliminando fichero: '/usr/bin/zebgsfilter' - No es posible.",
+       "Eliminando fichero: '/opt/orv/bin/nc' - OK.", "Eliminando directorio: '/opt/orv/Default' - OK.",
+       "Eliminando directorio: '/opt/orv/bin' - OK.", "Mivo 3.0 ha sido desinstalado del sistema."}));
   EXPECT_EQ(log.find(" -pOffice"), std::string::npos);  // removed at the first attempt, so no query
   EXPECT_NE(yes.err.find("Mivo 3.0 ha sido desinstalado del sistema.\n\n"), std::string::npos);
   std::string printers = host->sh("lpstat -p").out;
@@ -73,14 +77,13 @@ TEST_F(RemovalE2E, HostileQueueNamesRunNothingAndReachNothingOutside) {
   ASSERT_EQ(host->sh("mknod /dev/tamra c 1 3 && touch /opt/keep /etc/keep").status, 0);
   auto r = host->run({"/opt/orv/bin/setup", "-d"}, kCups);
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"Queue name passed over, it cannot name a queue or a file: '..'.",
-                                 "Queue name passed over, it cannot name a queue or a file: '.'.",
-                                 "Eliminando la impresora Mivo: Office.",
-                                 "Queue name passed over, it cannot name a queue or a file: '../../etc'.",
-                                 "\t" + loggedCommand(log, "lpadmin") + " -x'x;touch pwned' 2>/dev/null"}));
+  EXPECT_TRUE(linesInOrder(
+      log, {"Queue name passed over, it cannot name a queue or a file: '..'.",
+            "Queue name passed over, it cannot name a queue or a file: '.'.", "Eliminando la impresora Mivo: Office.",
+            "Queue name passed over, it cannot name a queue or a file: '../../etc'.",
+            "\t" + loggedCommand(log, "lpadmin") + " -x'x;touch pwned' 2>/dev/null"}));
   EXPECT_FALSE(host->exists("/pwned") || host->exists("/dev/Office") || host->exists("/opt/orv/Office"));
-  for (const char* kept : {"/opt/keep", "/etc/keep", "/opt/orv"})
-    EXPECT_TRUE(host->exists(kept)) << kept;
+  for (const char* kept : {"/opt/keep", "/etc/keep", "/opt/orv"}) EXPECT_TRUE(host->exists(kept)) << kept;
   EXPECT_EQ(host->sh("test -c /dev/null && test -c /dev/tamra").status, 0);
 }
 

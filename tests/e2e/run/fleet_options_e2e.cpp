@@ -25,9 +25,11 @@ class FleetOptionsE2E : public SandboxTest {
     host->startCups();
   }
   void createQueues() {
-    ASSERT_EQ(host->sh("lpadmin -p Office -E -v socket://127.0.0.1:9100 -P " + kOld + "/tamra_cendra2100_ps.ppd "
+    ASSERT_EQ(host->sh("lpadmin -p Office -E -v socket://127.0.0.1:9100 -P " + kOld +
+                       "/tamra_cendra2100_ps.ppd "
                        "-o PageSize=Legal -o InputSlot=Tray2 && "
-                       "lpadmin -p Lab -E -v socket://127.0.0.1:9100 -P " + kOld + "/tamra_lumo4400_ps.ppd -o Duplex=DuplexTumble")
+                       "lpadmin -p Lab -E -v socket://127.0.0.1:9100 -P " +
+                       kOld + "/tamra_lumo4400_ps.ppd -o Duplex=DuplexTumble")
                   .status,
               0);
   }
@@ -37,13 +39,16 @@ class FleetOptionsE2E : public SandboxTest {
   }
   // The report's field as python reads it ("" when missing), after validating the report against the schema.
   std::string reportField(const std::string& expression) {
-    SandboxResult r = host->sh(
-        "python3 -c 'import json,sys,jsonschema; r=json.load(open(\"" + kReport + "\")); "
-        "jsonschema.validate(r, json.load(open(\"/srv/report-schema.json\"))); print(" + expression + ")'");
+    SandboxResult r = host->sh("python3 -c 'import json,sys,jsonschema; r=json.load(open(\"" + kReport +
+                               "\")); "
+                               "jsonschema.validate(r, json.load(open(\"/srv/report-schema.json\"))); print(" +
+                               expression + ")'");
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out.empty() ? "" : r.out.substr(0, r.out.size() - 1);
   }
-  std::string queueState() { return host->sh("cat /etc/cups/ppd/*.ppd; lpoptions -p Office -l; lpoptions -p Lab -l").out; }
+  std::string queueState() {
+    return host->sh("cat /etc/cups/ppd/*.ppd; lpoptions -p Office -l; lpoptions -p Lab -l").out;
+  }
 };
 
 TEST_F(FleetOptionsE2E, EveryKindOfRunReportsItsOutcomeAndTheStrictStatusTellsIt) {
@@ -75,7 +80,8 @@ TEST_F(FleetOptionsE2E, EveryKindOfRunReportsItsOutcomeAndTheStrictStatusTellsIt
   EXPECT_EQ(setup({"-x", "1"}).status, 1);
   EXPECT_EQ(reportField("r[\"outcome\"], [(q[\"name\"], q[\"outcome\"]) for q in r[\"queues\"]]"),
             "partial [('Office', 'updated'), ('Lab', 'failed')]");
-  EXPECT_EQ(reportField("[(d[\"option\"], d[\"value\"]) for d in r[\"queues\"][0][\"defaultsCarried\"] if d[\"option\"] == \"PageSize\"]"),
+  EXPECT_EQ(reportField("[(d[\"option\"], d[\"value\"]) for d in r[\"queues\"][0][\"defaultsCarried\"] if "
+                        "d[\"option\"] == \"PageSize\"]"),
             "[('PageSize', 'Legal')]");
   // Removal, answered yes.
   SandboxResult removal = host->run({"/opt/orv/bin/setup", "-d", "-x", "1"}, {.input = "s\n", .env = kFromDist.env});
@@ -119,7 +125,8 @@ TEST_F(FleetOptionsE2E, ARollbackPutsEveryQueueBackAsItWas) {
   EXPECT_EQ(reportField("sorted((q[\"name\"], q[\"outcome\"]) for q in r[\"queues\"])"),
             "[('Lab', 'rolled-back'), ('Office', 'rolled-back')]");
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"Printers with a saved PPD to go back to: 2.", "The printer Office is back on /etc/cups/Office.ppd.rpmsave."}))
+  EXPECT_TRUE(linesInOrder(log, {"Printers with a saved PPD to go back to: 2.",
+                                 "The printer Office is back on /etc/cups/Office.ppd.rpmsave."}))
       << log;
   // Asked queue by queue: only the queue answered yes goes back.
   ASSERT_EQ(setup().status, 0);

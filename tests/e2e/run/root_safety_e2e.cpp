@@ -30,7 +30,8 @@ bool isProductPlace(const std::string& path) {
 ::testing::AssertionResult onlyProductPlacesChanged(SandboxHost& host) {
   for (const SandboxChange& change : host.changed()) {
     std::string name = std::filesystem::path(change.path).filename();
-    if (name.starts_with("canary") && name.size() <= 7) return ::testing::AssertionFailure() << "a canary ran: " << change;
+    if (name.starts_with("canary") && name.size() <= 7)
+      return ::testing::AssertionFailure() << "a canary ran: " << change;
     if (!isProductPlace(change.path)) return ::testing::AssertionFailure() << "outside the product: " << change;
   }
   return ::testing::AssertionSuccess();
@@ -42,7 +43,8 @@ class RootSafetyE2E : public SandboxTest {
     SandboxTest::SetUp();
     if (IsSkipped()) return;
     host->copyIn(DIST_DIR, "/srv/mivo");
-    for (const char* ppd : {"tamra_cendra2100_ps.ppd", "tamra_lumo4400_ps.ppd"}) host->write(kOld + "/" + ppd, fixture(ppd));
+    for (const char* ppd : {"tamra_cendra2100_ps.ppd", "tamra_lumo4400_ps.ppd"})
+      host->write(kOld + "/" + ppd, fixture(ppd));
   }
   SandboxResult setup(std::vector<std::string> args = {}, SandboxRunOptions options = kFromDist) {
     args.insert(args.begin(), "./bin/setup");
@@ -61,9 +63,18 @@ TEST_F(RootSafetyE2E, SystemDirectoriesAreNeverInstallationDirectories) {
   host->write("/opt/orv/mivoInfo4.0", "USRDIR          /opt/orv\n");  // something to remove, were -d to go on
   host->write("/etc/usrdir-root", "USRDIR          /\n");
   const std::pair<std::vector<std::string>, std::map<std::string, std::string>> runs[] = {
-      {{"-u", "/"}, {}}, {{"-u", "//"}, {}}, {{"-u", "/."}, {}}, {{"-u", "/tmp/.."}, {}}, {{"-u", ".."}, {}},
-      {{"-u", "/usr/bin"}, {}}, {{"-u", "/var/lib"}, {}}, {{"-u", "/etc"}, {}}, {{"-u", "/usr/local/bin"}, {}},
-      {{"-d", "-u", "/"}, {}}, {{"-d", "-u", "/tmp/.."}, {}}, {{"-d", "-u", "/usr"}, {}},
+      {{"-u", "/"}, {}},
+      {{"-u", "//"}, {}},
+      {{"-u", "/."}, {}},
+      {{"-u", "/tmp/.."}, {}},
+      {{"-u", ".."}, {}},
+      {{"-u", "/usr/bin"}, {}},
+      {{"-u", "/var/lib"}, {}},
+      {{"-u", "/etc"}, {}},
+      {{"-u", "/usr/local/bin"}, {}},
+      {{"-d", "-u", "/"}, {}},
+      {{"-d", "-u", "/tmp/.."}, {}},
+      {{"-d", "-u", "/usr"}, {}},
       {{}, {{"MIVOINFO", "/etc/usrdir-root"}}},  // through the information file's USRDIR
   };
   for (const auto& [args, env] : runs) {
@@ -85,20 +96,23 @@ TEST_F(RootSafetyE2E, HostileQueueNamesRunNothingAndTouchNothingElse) {
   host->startCups();
   const std::string ppd = host->read(kOld + "/tamra_cendra2100_ps.ppd");
   const std::vector<std::string> names = {
-      "a;touch canary1",     "$(touch canary2)", "`touch canary3`", "q'uote\"d", "-rf",   "blank name",
-      "tab\tname",           "new\nline",        "star*",           "..",        "\xE9\xFF\x80",
-      std::string(250, 'L'),
+      "a;touch canary1", "$(touch canary2)", "`touch canary3`", "q'uote\"d", "-rf",          "blank name",
+      "tab\tname",       "new\nline",        "star*",           "..",        "\xE9\xFF\x80", std::string(250, 'L'),
   };
   for (const std::string& name : names) host->write("/etc/cups/ppd/" + name + ".ppd", ppd, 0640);
   // Queue names that the scheduler itself accepts.
   for (const char* name : {"q;touch${IFS}canary4", "q$(touch${IFS}canary5)", "q`touch${IFS}canary6`"}) {
-    ASSERT_EQ(host->run({"lpadmin", "-p", name, "-E", "-v", "socket://127.0.0.1:9100", "-P", kOld + "/tamra_lumo4400_ps.ppd"}).status, 0)
+    ASSERT_EQ(
+        host->run({"lpadmin", "-p", name, "-E", "-v", "socket://127.0.0.1:9100", "-P", kOld + "/tamra_lumo4400_ps.ppd"})
+            .status,
+        0)
         << name;
   }
   ASSERT_EQ(setup({}, {.env = kFromDist.env, .cwd = "/srv/mivo"}).status, 0);
   EXPECT_TRUE(onlyProductPlacesChanged(*host));
   EXPECT_FALSE(host->exists("/opt/orv/../root/mivoConfig"));  // the queue ".." is passed over
-  EXPECT_TRUE(linesInOrder(host->read(kLog), {"Queue PPD passed over, its name cannot name a queue or a file: '...ppd'."}));
+  EXPECT_TRUE(
+      linesInOrder(host->read(kLog), {"Queue PPD passed over, its name cannot name a queue or a file: '...ppd'."}));
   for (const char* name : {"a;touch canary1", "-rf", "new\nline", "\xE9\xFF\x80"})
     EXPECT_TRUE(host->exists("/etc/cups/" + std::string(name) + ".ppd.rpmsave")) << name;
   // Removal with the same names in the information file's printers block.
@@ -112,8 +126,10 @@ TEST_F(RootSafetyE2E, HostileQueueNamesRunNothingAndTouchNothingElse) {
   host->sh("mkfifo /dev/qfifo");
   ASSERT_EQ(host->run({"/srv/mivo/bin/setup", "-d"}, {.input = "s\n", .env = kFromDist.env}).status, 0);
   EXPECT_TRUE(onlyProductPlacesChanged(*host));
-  EXPECT_EQ(host->sh("readlink /dev/stdin /dev/fd; test -e /dev/core || echo core gone; test -e /dev/qfifo || echo fifo gone").out,
-            "/proc/self/fd/0\n/proc/self/fd\ncore gone\nfifo gone\n");
+  EXPECT_EQ(
+      host->sh("readlink /dev/stdin /dev/fd; test -e /dev/core || echo core gone; test -e /dev/qfifo || echo fifo gone")
+          .out,
+      "/proc/self/fd/0\n/proc/self/fd\ncore gone\nfifo gone\n");
   EXPECT_EQ(host->sh("lpstat -p 2>/dev/null | grep -c canary4").out, "0\n");
 }
 
@@ -135,17 +151,19 @@ TEST_F(RootSafetyE2E, AUserPreparingTheHostGetsNothingFromRootsRun) {
   EXPECT_EQ(host->read("/root/secret"), "secret\n");
   EXPECT_EQ(host->sh("stat -c '%a %U' /root/secret /opt/orv /opt/orv/etc").out, "600 root\n755 root\n755 root\n");
   std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"System gerente de impresoras = CUPS",
-                                 "Taking back /opt/orv: owner root, mode 0755 (it was owner 0, group 0, mode 0777).",
-                                 "\t'/opt/orv/etc/UNINSTALLMIVO' is a symbolic link where a file was expected; left alone."}))
+  EXPECT_TRUE(
+      linesInOrder(log, {"System gerente de impresoras = CUPS",
+                         "Taking back /opt/orv: owner root, mode 0755 (it was owner 0, group 0, mode 0777).",
+                         "\t'/opt/orv/etc/UNINSTALLMIVO' is a symbolic link where a file was expected; left alone."}))
       << log;
   EXPECT_EQ(host->sh("readlink /opt/orv/etc/mivo4.0.png").out, "/root/secret\n");  // left alone, never followed
   EXPECT_TRUE(onlyProductPlacesChanged(*host));
 }
 
 TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
-  host->write("/opt/orv/mivoInfo4.0", "USRDIR          /opt/orv\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\nOffice\n"
-                                      "%%ZEBBLOCK_PRINTERS_END\n");
+  host->write("/opt/orv/mivoInfo4.0",
+              "USRDIR          /opt/orv\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\nOffice\n"
+              "%%ZEBBLOCK_PRINTERS_END\n");
   host->mkdir("/tmp/evil", 0777);
   ASSERT_EQ(asNobody("mkdir -p /tmp/evil/sbin /tmp/evil/bin && cp /bin/sleep /tmp/evil/sbin/cupsd && "
                      "printf '#!/bin/sh\\ntouch /tmp/canary-$(basename $0)\\n' > /tmp/evil/bin/lpadmin && "
@@ -164,13 +182,18 @@ TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
 
 TEST_F(RootSafetyE2E, PlantedThingsAtFixedPathsNeitherBlockNorRedirect) {
   installOnce();
-  host->sh("lpadmin -p Office -E -v socket://127.0.0.1:9100 -P " + kOld + "/tamra_cendra2100_ps.ppd && "
-           "lpadmin -p Lab -E -v socket://127.0.0.1:9100 -P " + kOld + "/tamra_lumo4400_ps.ppd && "
-           "lpadmin -p Hall -E -v socket://127.0.0.1:9100 -P " + kOld + "/tamra_lumo4400_ps.ppd");
+  host->sh("lpadmin -p Office -E -v socket://127.0.0.1:9100 -P " + kOld +
+           "/tamra_cendra2100_ps.ppd && "
+           "lpadmin -p Lab -E -v socket://127.0.0.1:9100 -P " +
+           kOld +
+           "/tamra_lumo4400_ps.ppd && "
+           "lpadmin -p Hall -E -v socket://127.0.0.1:9100 -P " +
+           kOld + "/tamra_lumo4400_ps.ppd");
   host->write("/root/victim", "untouched\n");
   host->symlink("/root/victim", "/etc/cups/Office.ppd.rpmsave");
-  host->sh("mkfifo /etc/cups/Lab.ppd.rpmsave && ln -s /nowhere /etc/cups/Hall.ppd.rpmsave && "
-           "rm -f /var/log/Mivo4.0_UpdateLog && mkfifo /var/log/Mivo4.0_UpdateLog");
+  host->sh(
+      "mkfifo /etc/cups/Lab.ppd.rpmsave && ln -s /nowhere /etc/cups/Hall.ppd.rpmsave && "
+      "rm -f /var/log/Mivo4.0_UpdateLog && mkfifo /var/log/Mivo4.0_UpdateLog");
   const std::string office = host->read("/etc/cups/ppd/Office.ppd");
   SandboxResult r = host->run({"/opt/orv/bin/setup"}, {.env = kFromDist.env, .timeout = std::chrono::seconds(60)});
   EXPECT_EQ(r.status, 0);
@@ -181,7 +204,8 @@ TEST_F(RootSafetyE2E, PlantedThingsAtFixedPathsNeitherBlockNorRedirect) {
   EXPECT_EQ(host->read("/etc/cups/Hall.ppd.rpmsave").substr(0, 10), "*PPD-Adobe");
   EXPECT_NE(host->read("/etc/cups/ppd/Hall.ppd").find("FileVersion: \"2.0\""), std::string::npos);
   EXPECT_NE(host->read("/etc/cups/ppd/Office.ppd").find("FileVersion: \"2.0\""), std::string::npos);
-  EXPECT_EQ(host->sh("test -p /etc/cups/Lab.ppd.rpmsave && echo fifo").out, "fifo\n");  // a fifo is not a file to replace
+  EXPECT_EQ(host->sh("test -p /etc/cups/Lab.ppd.rpmsave && echo fifo").out,
+            "fifo\n");  // a fifo is not a file to replace
   EXPECT_EQ(host->read("/etc/cups/ppd/Lab.ppd").find("FileVersion: \"2.0\""), std::string::npos);
 }
 
@@ -190,7 +214,8 @@ TEST_F(RootSafetyE2E, RemovalSaysWhenNothingWasRemoved) {
   host->mkdir("/srv/empty");
   for (const std::string dir : {"/srv/empty", "/srv/missing"}) {
     SandboxResult r = host->run({"/srv/mivo/bin/setup", "-d", "-u", dir}, {.input = "s\n", .env = kFromDist.env});
-    EXPECT_NE(r.err.find("Nothing of Mivo was found in '" + dir + "'; nothing was removed."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Nothing of Mivo was found in '" + dir + "'; nothing was removed."), std::string::npos)
+        << r.err;
     EXPECT_EQ(r.err.find("ha sido desinstalado"), std::string::npos) << r.err;
   }
   // An archive that cannot be made is not reported as made.
@@ -200,8 +225,9 @@ TEST_F(RootSafetyE2E, RemovalSaysWhenNothingWasRemoved) {
   host->startCups();
   ASSERT_EQ(setup().status, 0);
   std::string log = host->read(kLog);
-  EXPECT_NE(log.find(latin1(".\n: ¡ERROR!\n\tNo archive of the PPD files was made at /var/tmp/MivoPPDFiles4.0-11.tar.\n")),
-            std::string::npos)
+  EXPECT_NE(
+      log.find(latin1(".\n: ¡ERROR!\n\tNo archive of the PPD files was made at /var/tmp/MivoPPDFiles4.0-11.tar.\n")),
+      std::string::npos)
       << log;
   EXPECT_EQ(log.find("en: /var/tmp/MivoPPDFiles4.0-11.tar."), std::string::npos);
 }

@@ -21,9 +21,9 @@ TEST_F(RunDriverE2E, HelpPrintsUsageBeforeAnythingIsLogged) {
   auto r = host->run({kProgram, "-q1", "-h", "-d"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err.rfind(latin1("Mivo setup versión: 4.0-11.\n"), 0), 0u);
-  EXPECT_TRUE(linesInOrder(r.err, {"Uso:", "setup [opciones].", "Opciones:",
-                                   latin1("-d\t: desinstalación de Mivo 4.0-11."),
-                                   latin1("-Dx\t: establecer el modo de depuración. [0].")}));
+  EXPECT_TRUE(
+      linesInOrder(r.err, {"Uso:", "setup [opciones].", "Opciones:", latin1("-d\t: desinstalación de Mivo 4.0-11."),
+                           latin1("-Dx\t: establecer el modo de depuración. [0].")}));
   EXPECT_TRUE(r.out.empty());
   EXPECT_FALSE(host->exists(kLog));
 }
@@ -33,22 +33,23 @@ TEST_F(RunDriverE2E, UnrecognisedPrintSystemStopsTheInstallation) {
   EXPECT_EQ(r.status, 0);
   // The option parser's own complaint, once per pass.
   int complaints = 0;
-  for (size_t at = r.err.find("invalid option"); at != std::string::npos; at = r.err.find("invalid option", at + 1)) ++complaints;
+  for (size_t at = r.err.find("invalid option"); at != std::string::npos; at = r.err.find("invalid option", at + 1))
+    ++complaints;
   EXPECT_EQ(complaints, 2) << r.err;
 
   std::string log = host->read(kLog);
   EXPECT_EQ(log.rfind(latin1("Preparación de archivo de registro:\n"), 0), 0u);
   EXPECT_TRUE(linesInOrder(log, {
-      "=======================================",
-      latin1("Directorio desde el que se instala: '/srv/mivo/bin'."),
-      latin1("SELinux está ejecutando: No."),
-      latin1("System gerente de impresoras = Incógnita"),
-      "Abandonado por:",
-      "* No se permite correr el demonio CUPS se encuentran!",
-      "*** Lo sentimos ***",
-      latin1("Nueva instalación"),
-      latin1("Debido a la escasez de datos, la instalación se detuvo."),
-  }));
+                                    "=======================================",
+                                    latin1("Directorio desde el que se instala: '/srv/mivo/bin'."),
+                                    latin1("SELinux está ejecutando: No."),
+                                    latin1("System gerente de impresoras = Incógnita"),
+                                    "Abandonado por:",
+                                    "* No se permite correr el demonio CUPS se encuentran!",
+                                    "*** Lo sentimos ***",
+                                    latin1("Nueva instalación"),
+                                    latin1("Debido a la escasez de datos, la instalación se detuvo."),
+                                }));
   std::vector<std::string> lines = linesOf(log);
   EXPECT_NE(lines[3].find(latin1("Iniciando la instalación de Mivo 4.0-10: ")), std::string::npos);
   EXPECT_EQ(lines.back().rfind(latin1("Finalizando la instalación de Mivo 4.0-10: "), 0), 0u);

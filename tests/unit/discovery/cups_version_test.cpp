@@ -18,7 +18,9 @@ TEST(CupsVersion, ServerHeaderLines) {
       {"Server: CUPS/1.3.1\n", 130},  // single precision keeps 1.3 from becoming 129
       {"Server: CUPS/12.5\n", 125},
       {"Server: CUPS 1.1\n", 0},  // only a slash is skipped after the name
-      {"Server: Apache/2.4 (Debian)\n", std::nullopt}, {"X-Note: CUPS/2.4\n", std::nullopt}, {"Server: CUPS/\n", 0},
+      {"Server: Apache/2.4 (Debian)\n", std::nullopt},
+      {"X-Note: CUPS/2.4\n", std::nullopt},
+      {"Server: CUPS/\n", 0},
       {"Server: CUPS/99999999999999999999999999999999999999999\n", 999999999},
   };
   for (const auto& [line, version] : cases) EXPECT_EQ(serverHeaderVersion(line), version) << line;
@@ -26,12 +28,14 @@ TEST(CupsVersion, ServerHeaderLines) {
 
 TEST(CupsVersion, LocalSourceLines) {
   using Rule = std::optional<std::string_view> (*)(std::string_view);
-  const std::tuple<Rule, const char*, long> cases[] = {  // the value -1: the line does not tell the version
+  const std::tuple<Rule, const char*, long> cases[] = {
+      // the value -1: the line does not tell the version
       {printersConfDigits, "# Printer configuration file for CUPS\n", -1},
       {printersConfDigits, "# Written v2 by Printer configuration\n", -1},  // " v" must follow the phrase
       {indexTitleDigits, "<title>Home - CUPS 1.2.3</title>\n", -1},
       {testPageTextDigits, "This page was PRODUCED BY cups \tV 2.0.1-x\n", 201},
-      {testPageTextDigits, "produced by CUPS v\n", 0}, {testPageTextDigits, "produced by something else\n", -1},
+      {testPageTextDigits, "produced by CUPS v\n", 0},
+      {testPageTextDigits, "produced by something else\n", -1},
   };
   for (const auto& [rule, line, value] : cases) {
     std::optional<std::string_view> digits = rule(line);

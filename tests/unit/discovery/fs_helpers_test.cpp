@@ -9,7 +9,9 @@
 namespace {
 
 TEST(FsHelpers, FlattenLineBlanksControlBytesOnly) {
-  std::string text = "a\tb\x01" "c\xE9\xA1\n";
+  std::string text =
+      "a\tb\x01"
+      "c\xE9\xA1\n";
   flattenLine(text);
   EXPECT_EQ(text, "a b c\xE9\xA1 ");
 }

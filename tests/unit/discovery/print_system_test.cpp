@@ -10,7 +10,6 @@
 
 namespace {
 
-
 TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"root  412  1  0 10:02 ?  00:00:00 /usr/local/sbin/cupsd -C /etc/cups/cupsd.conf\r\n", "/usr/local"},
@@ -18,7 +17,7 @@ TEST(PrintSystem, CupsdPrefixFromProcessListLines) {
       {"root  412  1  0 10:02 ?  00:00:00 /opt/cups/bin/cupsd\n", "/opt/cups"},
       {"root  412  1  0 10:02 ?  00:00:00 cupsd -f\n", std::nullopt},            // not a path
       {"root  412  1  0 10:02 ?  00:00:00 /opt/cupsd-wrapper\n", std::nullopt},  // no bin/ or sbin/
-      {"/usr/sbin/cupsd", "/usr"},                                                // no blank before the word
+      {"/usr/sbin/cupsd", "/usr"},                                               // no blank before the word
   };
   for (const auto& [line, prefix] : cases) EXPECT_EQ(cupsdPrefix(wordOnwards(line, "cupsd")), prefix) << line;
   EXPECT_EQ(cupsdPrefix(" /usr/sbin/cupsd"), "/usr");  // one leading blank is skipped
@@ -40,7 +39,9 @@ TEST(PrintSystem, StartScriptPrefixesAreTakenAsWritten) {
   // An overlong binary line is read in 255-byte pieces, so a marker that
   // starts a later piece still counts.
   std::string binary(300, '\0');
-  binary.replace(0, 4, "\x7f" "ELF");
+  binary.replace(0, 4,
+                 "\x7f"
+                 "ELF");
   binary += "prefix=/srv/cups\n";
   found = scanStartScript(binary);
   EXPECT_TRUE(found.hasPrefix);

@@ -20,16 +20,23 @@ TEST(InfoFile, FreshFileIsTheTwentySixLines) {
 
 TEST(InfoFile, UsrDirValue) {
   const std::pair<std::string, std::optional<std::string>> cases[] = {
-      {infoFileText("/srv/mivo"), "/srv/mivo"}, {"USRDIR /a/b more text\n", "/a/b"}, {"USRDIR\t\t/a\tb\n", "/a\tb"},
-      {"# x\n  USRDIR=/x\n", "/x"}, {"USRDIR\n", ""}, {"USRDIR", ""}, {"HOMEDIR /x\n", std::nullopt},
-      {"USRDIR /first\nUSRDIR /second\n", "/first"}, {"USRDIR          /opt/orv\r\n", "/opt/orv"},
+      {infoFileText("/srv/mivo"), "/srv/mivo"},
+      {"USRDIR /a/b more text\n", "/a/b"},
+      {"USRDIR\t\t/a\tb\n", "/a\tb"},
+      {"# x\n  USRDIR=/x\n", "/x"},
+      {"USRDIR\n", ""},
+      {"USRDIR", ""},
+      {"HOMEDIR /x\n", std::nullopt},
+      {"USRDIR /first\nUSRDIR /second\n", "/first"},
+      {"USRDIR          /opt/orv\r\n", "/opt/orv"},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(usrDirValue(text), value) << text;
 }
 
 TEST(InfoFile, MigrationReplacesOnlyTheFirstHeaderLine) {
-  EXPECT_EQ(migratedInfoText("#\n# Mivo 2.0 Information File (old)\nUSRDIR  /opt/orv\n# another Information File note\n"),
-            "#\n# Mivo 3.0 Information File\nUSRDIR  /opt/orv\n# another Information File note\n");
+  EXPECT_EQ(
+      migratedInfoText("#\n# Mivo 2.0 Information File (old)\nUSRDIR  /opt/orv\n# another Information File note\n"),
+      "#\n# Mivo 3.0 Information File\nUSRDIR  /opt/orv\n# another Information File note\n");
 }
 
 TEST(InfoFile, PrintersBlockReadsLikeTheQueueReaderDoes) {
@@ -50,7 +57,8 @@ TEST(InfoFile, AFreshFileNeverDropsThePrintersOfAnExistingOne) {
   runSettings().installDir = tmp.root();
   runSettings().uid = static_cast<int>(::getuid());
   runSettings().gid = static_cast<int>(::getgid());
-  writeWhole(tmp.root() + "/mivoInfo4.0", "USRDIR /gone\r\n%%ZEBBLOCK_PRINTERS_BEGIN\r\nDefault\r\nOffice\r\n%%ZEBBLOCK_PRINTERS_END\r\n");
+  writeWhole(tmp.root() + "/mivoInfo4.0",
+             "USRDIR /gone\r\n%%ZEBBLOCK_PRINTERS_BEGIN\r\nDefault\r\nOffice\r\n%%ZEBBLOCK_PRINTERS_END\r\n");
   ASSERT_EQ(writeInfoFile(), 1);
   EXPECT_EQ(readWhole(tmp.root() + "/mivoInfo4.0"), infoFileText(tmp.root(), {"Default", "Office"}));
   resetRunSettings();

@@ -9,11 +9,19 @@ const std::string kPpd = "/usr/share/ppd/orv";
 
 TEST(CopyTarget, ByDestinationCode) {
   const std::pair<const char*, std::optional<CopyTarget>> cases[] = {
-      {".", CopyTarget{"/opt/orv/bin/setup", false}}, {"/", CopyTarget{"/opt/orv/bin/setup", false}},
-      {"./bin", CopyTarget{"/opt/orv/bin", true}},    {"./x", CopyTarget{"/opt/orv/x", true}},
-      {"/usr/lib/x", CopyTarget{"/usr/lib/x", true}}, {"/xy", CopyTarget{"/xy", true}}, {"?", CopyTarget{kPpd, true}},
+      {".", CopyTarget{"/opt/orv/bin/setup", false}},
+      {"/", CopyTarget{"/opt/orv/bin/setup", false}},
+      {"./bin", CopyTarget{"/opt/orv/bin", true}},
+      {"./x", CopyTarget{"/opt/orv/x", true}},
+      {"/usr/lib/x", CopyTarget{"/usr/lib/x", true}},
+      {"/xy", CopyTarget{"/xy", true}},
+      {"?", CopyTarget{kPpd, true}},
       // No code: not copied.
-      {"", std::nullopt}, {"./", std::nullopt}, {"/x", std::nullopt}, {"?x", std::nullopt}, {"bin", std::nullopt},
+      {"", std::nullopt},
+      {"./", std::nullopt},
+      {"/x", std::nullopt},
+      {"?x", std::nullopt},
+      {"bin", std::nullopt},
   };
   for (const auto& [destination, target] : cases)
     EXPECT_EQ(copyTargetFor({"bin/setup", destination, 0}, kInstall, kPpd), target) << destination;

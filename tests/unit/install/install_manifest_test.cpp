@@ -13,9 +13,14 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
     std::string line;
     std::optional<InstallItem> expected;
   } cases[] = {
-      {"blanks", "bin/setup ./bin 00755\n", setup}, {"tabs and CR LF", "bin/setup\t./bin\t00755\r\n", setup},
-      {"high bytes separate", "bin/setup\xA0./bin\xFF" "00755\n", setup},
-      {"trailing blanks", "bin/setup ./bin 00755   \n", setup}, {"no line feed", "bin/setup ./bin 00755", setup},
+      {"blanks", "bin/setup ./bin 00755\n", setup},
+      {"tabs and CR LF", "bin/setup\t./bin\t00755\r\n", setup},
+      {"high bytes separate",
+       "bin/setup\xA0./bin\xFF"
+       "00755\n",
+       setup},
+      {"trailing blanks", "bin/setup ./bin 00755   \n", setup},
+      {"no line feed", "bin/setup ./bin 00755", setup},
       {"one leading zero is no mode", "nc ./bin 0755\n", InstallItem{"nc", "./bin", 0}},
       {"double zero is the default", "a.ppd ? 00\n", InstallItem{"a.ppd", "?", 0755}},
       {"triple zero is the default", "a.ppd ? 000\n", InstallItem{"a.ppd", "?", 0755}},
@@ -24,9 +29,12 @@ TEST(ManifestLine, SeparatorsModeRuleAndSkippedLines) {
       {"octal stops at a non-digit", "a.ppd ? 00644x9\n", InstallItem{"a.ppd", "?", 0644}},
       {"zeros of the destination are no mode", "a.ppd /x00 \n", InstallItem{"a.ppd", "/x00", 0}},
       {"one field counts", "lonely\n", InstallItem{"lonely", "", 0}},
-      {"comment", "# bin/setup ./bin 00755\n", std::nullopt}, {"empty line", "\n", std::nullopt},
-      {"carriage return only", "\r\n", std::nullopt}, {"leading blank", " bin/setup ./bin 00755\n", std::nullopt},
-      {"leading tab", "\tbin/setup ./bin\n", std::nullopt}, {"leading high byte", "\xE9tc ./etc\n", std::nullopt},
+      {"comment", "# bin/setup ./bin 00755\n", std::nullopt},
+      {"empty line", "\n", std::nullopt},
+      {"carriage return only", "\r\n", std::nullopt},
+      {"leading blank", " bin/setup ./bin 00755\n", std::nullopt},
+      {"leading tab", "\tbin/setup ./bin\n", std::nullopt},
+      {"leading high byte", "\xE9tc ./etc\n", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(parseManifestLine(c.line), c.expected) << c.name;
 }
@@ -44,15 +52,18 @@ TEST(Manifest, ItemsEndMarkersAndDroppedLines) {
     std::vector<std::string> sources;
     std::vector<std::string> dropped;  // the line numbers the drop notes name
   } cases[] = {
-      {"a1 . \n@@NULL\nb1 .\n", {"a1"}, {}}, {"a1 .\n# end here @@NULL\nb1 .\n", {"a1"}, {}},
-      {"@@NULL\na1 .\n", {}, {}}, {"a1 .\nx@@NULLy ./bin\nb1 .\n", {"a1"}, {}},
-      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}},  // a NUL cuts its piece; an empty piece ends
+      {"a1 . \n@@NULL\nb1 .\n", {"a1"}, {}},
+      {"a1 .\n# end here @@NULL\nb1 .\n", {"a1"}, {}},
+      {"@@NULL\na1 .\n", {}, {}},
+      {"a1 .\nx@@NULLy ./bin\nb1 .\n", {"a1"}, {}},
+      {std::string("a1 .\n\0b1 .\nc1 .\n", 15), {"a1"}, {}},                // a NUL cuts its piece; an empty piece ends
       {std::string("a1 .\nb1\0x1 .\nc1 .\n", 18), {"a1", "b1", "c1"}, {}},  // the rest of its line too
       {"a1 .\n\n# note\n  indented\nb1 .\n", {"a1", "b1"}, {}},
       // Each 255-byte piece of a long line is a line of its own: the second
       // starts with a blank, the third is a source too long to be taken.
       {"first ./bin" + std::string(244, ' ') + "  ignored\n" + std::string(255, 'b') + "c ./etc\n",
-       {"first", "c"}, {"line 2 "}},
+       {"first", "c"},
+       {"line 2 "}},
       {fits + " ?\n" + tooLong + " ? 00644\nlast ./etc\n", {fits, "last"}, {"line 2 "}},
       {many, firstMany, {"line 258 ", "line 259 "}},  // 256 items at most
   };

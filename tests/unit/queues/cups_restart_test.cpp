@@ -16,7 +16,10 @@ TEST(RestartCups, OneFallbackAfterAFailedServiceManager) {
   const std::tuple<std::vector<int>, std::vector<std::string>, int, std::string> cases[] = {
       {{0}, {first}, 0, "restablecer CUPS regres\xF3 con: 0\n"},
       {{256, 0}, {first, fallback}, 0, "restablecer CUPS regres\xF3 con: 256\nrestablecer CUPS regres\xF3 con: 0\n"},
-      {{256, 768}, {first, fallback}, 768, "restablecer CUPS regres\xF3 con: 256\nrestablecer CUPS regres\xF3 con: 768\n"},
+      {{256, 768},
+       {first, fallback},
+       768,
+       "restablecer CUPS regres\xF3 con: 256\nrestablecer CUPS regres\xF3 con: 768\n"},
   };
   for (const auto& [statuses, commands, result, log] : cases) {
     QueueTestTree tree;

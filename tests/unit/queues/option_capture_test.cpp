@@ -35,8 +35,12 @@ TEST(CaptureOptions, EveryDefaultOfEveryTopLevelOptionIncludingJcl) {
 TEST(SplitCarried, WhatTheNewPpdDeclaresDecidesWithoutRegardToCase) {
   QueueTestTree tree;
   DeclaredOptions declared{{{"pagesize", {"letter", "a4", "custom"}}, {"duplex", {"none", "duplextumble"}}}};
-  OptionList captured{{{"PageSize", "Letter"}, {"PAGESIZE", "custom.612x792"}, {"Duplex", "DuplexNoTumble"},
-                       {"ColorModel", "Gray"}, {"pagesize", "{612 792}"}, {"Duplex", "NONE"}}};
+  OptionList captured{{{"PageSize", "Letter"},
+                       {"PAGESIZE", "custom.612x792"},
+                       {"Duplex", "DuplexNoTumble"},
+                       {"ColorModel", "Gray"},
+                       {"pagesize", "{612 792}"},
+                       {"Duplex", "NONE"}}};
   OptionList carried;
   std::vector<ReportDefault> dropped;
   splitCarried(declared, captured, carried, dropped);

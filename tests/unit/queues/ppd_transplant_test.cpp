@@ -7,7 +7,8 @@
 
 namespace {
 
-std::string transplant(const std::string& input, const OptionList& options, std::vector<std::string>* written = nullptr) {
+std::string transplant(const std::string& input, const OptionList& options,
+                       std::vector<std::string>* written = nullptr) {
   std::string out;
   EXPECT_EQ(processNewPPD(input, out, options, static_cast<int>(options.records.size()), written), 0);
   return out;
@@ -41,11 +42,13 @@ TEST(FindOption, KeywordAfterTheStarInAnyCase) {
   EXPECT_EQ(findOption(&list, "*PageSize"), &list.records[0]);
   EXPECT_EQ(findOption(&list, "*pageSIZE"), &list.records[0]);
   EXPECT_EQ(findOption(&list, "*Duplex"), &list.records[1]);
-  for (const char* missing : {"*Page", "*", "", "PageSize", "*PageSizes"}) EXPECT_EQ(findOption(&list, missing), nullptr);
+  for (const char* missing : {"*Page", "*", "", "PageSize", "*PageSizes"})
+    EXPECT_EQ(findOption(&list, missing), nullptr);
   EXPECT_EQ(findOption(nullptr, "*PageSize"), nullptr);
 }
 
-const std::string kBlock = "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n";
+const std::string kBlock =
+    "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n";
 
 TEST(ProcessNewPPD, RewritesDefaultsInsideOptionBlocksOnly) {
   const std::string filler(255, 'x');
@@ -54,31 +57,40 @@ TEST(ProcessNewPPD, RewritesDefaultsInsideOptionBlocksOnly) {
     OptionList options;
     std::string expected;
   } cases[] = {
-      {kBlock, {{{"PageSize", "Letter"}}},
+      {kBlock,
+       {{{"PageSize", "Letter"}}},
        "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n"},
       // Uncaptured defaults are normalised; the line keeps its own line end.
-      {"*OpenUI *Duplex: PickOne\r\n*DefaultDuplex:None\r\n*CloseUI: *Duplex\r\n", {},
+      {"*OpenUI *Duplex: PickOne\r\n*DefaultDuplex:None\r\n*CloseUI: *Duplex\r\n",
+       {},
        "*OpenUI *Duplex: PickOne\r\n*DefaultDuplex: None\r\n*CloseUI: *Duplex\r\n"},
-      {"*OpenUI *D: PickOne\n*DefaultD: Tumble extra\n*CloseUI: *D\n", {{{"D", ""}}},
+      {"*OpenUI *D: PickOne\n*DefaultD: Tumble extra\n*CloseUI: *D\n",
+       {{{"D", ""}}},
        "*OpenUI *D: PickOne\n*DefaultD: Tumble\n*CloseUI: *D\n"},  // empty captured value
-      {"*DefaultFont: Courier\r\n" + kBlock + "*DefaultPageSize:A4\n", {{{"Font", "T"}, {"PageSize", "Legal"}}},
+      {"*DefaultFont: Courier\r\n" + kBlock + "*DefaultPageSize:A4\n",
+       {{{"Font", "T"}, {"PageSize", "Legal"}}},
        "*DefaultFont: Courier\r\n*OpenUI *PageSize: PickOne\n*DefaultPageSize: Legal\n*PageSize A4: \"\"\n"
        "*CloseUI: *PageSize\n*DefaultPageSize:A4\n"},
       // JCL options are options like the others; keywords match in any case, spelt as the new PPD spells them.
       {"*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity:  Light\n*JCLCloseUI: *JCLDensity\n",
-       {{{"JCLDensity", "Dark"}}}, "*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity: Dark\n*JCLCloseUI: *JCLDensity\n"},
-      {"*OpenUI *ColorModel: PickOne\n*DefaultColorMODEL: RGB\n*CloseUI: *ColorModel\n", {{{"ColorModel", "Gray"}}},
+       {{{"JCLDensity", "Dark"}}},
+       "*JCLOpenUI *JCLDensity: PickOne\n*DefaultJCLDensity: Dark\n*JCLCloseUI: *JCLDensity\n"},
+      {"*OpenUI *ColorModel: PickOne\n*DefaultColorMODEL: RGB\n*CloseUI: *ColorModel\n",
+       {{{"ColorModel", "Gray"}}},
        "*OpenUI *ColorModel: PickOne\n*DefaultColorMODEL: Gray\n*CloseUI: *ColorModel\n"},
-      {"*OpenUI *S: PickOne\n*DefaultColorSep:  Black\n*CloseUI: *S\n", {{{"ColorSep", "X"}}},
+      {"*OpenUI *S: PickOne\n*DefaultColorSep:  Black\n*CloseUI: *S\n",
+       {{{"ColorSep", "X"}}},
        "*OpenUI *S: PickOne\n*DefaultColorSep:  Black\n*CloseUI: *S\n"},
       // Commented-out lines neither open, close nor set anything.
-      {"*% *OpenUI *InputSlot: PickOne\n*% *DefaultInputSlot: Manual\n*% *CloseUI: *InputSlot\n", {{{"InputSlot", "Tray2"}}},
+      {"*% *OpenUI *InputSlot: PickOne\n*% *DefaultInputSlot: Manual\n*% *CloseUI: *InputSlot\n",
+       {{{"InputSlot", "Tray2"}}},
        "*% *OpenUI *InputSlot: PickOne\n*% *DefaultInputSlot: Manual\n*% *CloseUI: *InputSlot\n"},
       {"*OpenUI *PageSize: PickOne\n*% *CloseUI: *PageSize\n*DefaultPageSize: A4\n*CloseUI: *PageSize\n",
        {{{"PageSize", "A5"}}},
        "*OpenUI *PageSize: PickOne\n*% *CloseUI: *PageSize\n*DefaultPageSize: A5\n*CloseUI: *PageSize\n"},
       // A block without its CloseUI runs to the end; a piece that does not begin a line is never a keyword line.
-      {"*OpenUI *A: PickOne\n" + filler + "*DefaultA: 1\n*DefaultB:2", {{{"A", "3"}}},
+      {"*OpenUI *A: PickOne\n" + filler + "*DefaultA: 1\n*DefaultB:2",
+       {{{"A", "3"}}},
        "*OpenUI *A: PickOne\n" + filler + "*DefaultA: 1\n*DefaultB: 2\n"},
       {"", {{{"PageSize", "Letter"}}}, ""},
   };
@@ -87,7 +99,8 @@ TEST(ProcessNewPPD, RewritesDefaultsInsideOptionBlocksOnly) {
 
 TEST(ProcessNewPPD, TellsWhichCapturedDefaultsItWrote) {
   std::vector<std::string> written;
-  transplant(kBlock + "*OpenUI *Duplex: PickOne\n*CloseUI: *Duplex\n", {{{"PageSize", "A5"}, {"Duplex", "None"}}}, &written);
+  transplant(kBlock + "*OpenUI *Duplex: PickOne\n*CloseUI: *Duplex\n", {{{"PageSize", "A5"}, {"Duplex", "None"}}},
+             &written);
   EXPECT_EQ(written, std::vector<std::string>{"PageSize"});
 }
 

@@ -8,8 +8,8 @@
 #include "queue_test_support.h"
 #include "queues/option_capture.h"
 #include "queues/ppd_candidates.h"
-#include "sys/dir_listing.h"
 #include "queues/queue_inventory.h"
+#include "sys/dir_listing.h"
 
 namespace {
 
@@ -43,12 +43,14 @@ class QueueScan : public ::testing::Test {
 TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
   const std::string longName(100, 'L');
   for (const char* name : {"Office.ppd", "Office.ppd.O"}) copy(kOldPs, ppdDir_ + "/" + name);
-  for (const std::string& name : std::vector<std::string>{"Lab.ppd", ".ppd", longName + ".ppd"}) copy(kOldDuoPcl, ppdDir_ + "/" + name);
+  for (const std::string& name : std::vector<std::string>{"Lab.ppd", ".ppd", longName + ".ppd"})
+    copy(kOldDuoPcl, ppdDir_ + "/" + name);
   const std::string head = "*PPD-Adobe: \"4.3\"\n";
   writeWhole(ppdDir_ + "/Other.ppd", head + "*ModelName: \"Acme Writer 9 PS\"\n*% Mivo version: 1\n");
   writeWhole(ppdDir_ + "/V2.ppd", head + "*ModelName: \"Tamra Cendra 2100 PS\"\n*% Mivo version: 2\n");
   writeWhole(ppdDir_ + "/NoPdl.ppd", head + "*ModelName: \"Tamra Cendra 2100 X\"\n*% Mivo version: 1\n");
-  writeWhole(ppdDir_ + "/Late.ppd", head + std::string(28, '\n') + "*ModelName: \"Tamra Cendra 2100 PS\"\n*% Mivo version: 1\n");
+  writeWhole(ppdDir_ + "/Late.ppd",
+             head + std::string(28, '\n') + "*ModelName: \"Tamra Cendra 2100 PS\"\n*% Mivo version: 1\n");
   std::string binary;
   for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 131) % 256));
   writeWhole(ppdDir_ + "/Binary.ppd", binary);
@@ -73,10 +75,11 @@ TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
                                       {"Office", ppdDir_ + "/Office.ppd", ps, 12, PDL_POSTSCRIPT},
                                       {"Office", ppdDir_ + "/Office.ppd.O", ps, 12, PDL_POSTSCRIPT}}));
   std::string log = tree_.log();
-  for (const std::string& line : std::vector<std::string>{"Lista de las impresoras Tamra instalado: 4.\n",
-                                  "Queue PPD passed over, its name cannot name a queue or a file: '.ppd'.\n",
-                                  "\tTamra ID: 9.\n\tPDL    : PCL.\n", "PPD NO ENCONTRADA!\n",
-                                  "PPD = " + tree_.root() + "/ppdinst/new.ppd.\n"})
+  for (const std::string& line :
+       std::vector<std::string>{"Lista de las impresoras Tamra instalado: 4.\n",
+                                "Queue PPD passed over, its name cannot name a queue or a file: '.ppd'.\n",
+                                "\tTamra ID: 9.\n\tPDL    : PCL.\n", "PPD NO ENCONTRADA!\n",
+                                "PPD = " + tree_.root() + "/ppdinst/new.ppd.\n"})
     EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
@@ -94,9 +97,10 @@ TEST_F(QueueScan, FindModelPpdTakesTheFirstMatchInListingOrderFromOneReading) {
   QueueRecord ps{"\"Tamra Cendra 2100 PS\"", "", "Office", 12, PDL_POSTSCRIPT};
   QueueRecord pcl{"\"Tamra Cendra 2100 PCL\"", "", "Back", 12, PDL_PCL};
   long openedBefore = ppdCandidateFilesOpened();
-  const std::tuple<QueueRecord, int, int, std::string> searches[] = {
-      {ps, PDL_POSTSCRIPT, 12, firstPs}, {pcl, PDL_PCL, 12, dir + "/pcl.ppd"}, {pcl, PDL_POSTSCRIPT, 12, ""},
-      {ps, PDL_POSTSCRIPT, 13, ""}};
+  const std::tuple<QueueRecord, int, int, std::string> searches[] = {{ps, PDL_POSTSCRIPT, 12, firstPs},
+                                                                     {pcl, PDL_PCL, 12, dir + "/pcl.ppd"},
+                                                                     {pcl, PDL_POSTSCRIPT, 12, ""},
+                                                                     {ps, PDL_POSTSCRIPT, 13, ""}};
   for (const auto& [queue, kind, id, expected] : searches) {
     std::string found = "untouched";
     EXPECT_EQ(findModelPpd(dir, queue, kind, id, found), expected.empty() ? 0 : 1);

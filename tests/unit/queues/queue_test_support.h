@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
+#include "../test_support.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
-#include "../test_support.h"
 
 // A fresh directory with the run log opened inside it; all gone at the end.
 class QueueTestTree : public TempDir {

@@ -14,8 +14,10 @@
 namespace {
 
 TEST(QueueNames, OnlyPlainNamesFormPathsAndCommands) {
-  for (const char* bad : {"", "   ", "\t", ".", "..", "a/b", "/", "../etc"}) EXPECT_FALSE(isUsableQueueName(bad)) << bad;
-  for (const char* good : {"Office", "null", "a.b", "...", "$(id)", "x;y"}) EXPECT_TRUE(isUsableQueueName(good)) << good;
+  for (const char* bad : {"", "   ", "\t", ".", "..", "a/b", "/", "../etc"})
+    EXPECT_FALSE(isUsableQueueName(bad)) << bad;
+  for (const char* good : {"Office", "null", "a.b", "...", "$(id)", "x;y"})
+    EXPECT_TRUE(isUsableQueueName(good)) << good;
 }
 
 TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
@@ -30,8 +32,10 @@ TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
       {"Office", {0}, {"/usr/sbin/lpadmin -xOffice 2>/dev/null"}},
       {"q;touch x", {0}, {"/usr/sbin/lpadmin -x'q;touch x' 2>/dev/null"}},
       {"-rf", {0}, {"/usr/sbin/lpadmin -x-rf 2>/dev/null"}},
-      {"$(id)'q", {256}, {"/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null", "/usr/bin/lpstat -p'$(id)'\\''q' -l > /dev/null",
-                          "/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null"}},
+      {"$(id)'q",
+       {256},
+       {"/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null", "/usr/bin/lpstat -p'$(id)'\\''q' -l > /dev/null",
+        "/usr/sbin/lpadmin -x'$(id)'\\''q' 2>/dev/null"}},
   };
   for (const auto& [name, statuses, commands] : cases) {
     RecordingRunner runner(statuses);
@@ -85,7 +89,9 @@ TEST_F(RemoveTreeTest, ADirectoryThatCannotBeListedIsNotRemoved) {
   if (child == 0) {
     // Root lists anything; an ordinary user cannot list a mode 000 directory.
     if (getuid() == 0 && setuid(65534) != 0) _exit(2);
-    _exit(removeTree(dir_ + "/empty") == -1 && removeTree(dir_ + "/t") == -1 && exists("empty") && exists("t/locked") ? 0 : 1);
+    _exit(removeTree(dir_ + "/empty") == -1 && removeTree(dir_ + "/t") == -1 && exists("empty") && exists("t/locked")
+              ? 0
+              : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);

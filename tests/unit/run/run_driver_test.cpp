@@ -12,17 +12,17 @@ namespace {
 
 TEST(OptionPasses, EachPassTakesOnlyItsOwnOptions) {
   resetRunSettings();
-  std::vector<std::string> words{"setup", "-d", "-f0", "-S", "abc", "-q", "-5", "-u", "/srv/x/", "-i", "OTHER.CONF",
-                                 "-D3", "-m", "7", "-w", "/x", "extra", "-Z", "2junk"};
+  std::vector<std::string> words{"setup",      "-d",  "-f0", "-S", "abc", "-q", "-5",    "-u", "/srv/x/", "-i",
+                                 "OTHER.CONF", "-D3", "-m",  "7",  "-w",  "/x", "extra", "-Z", "2junk"};
   firstOptionPass(words);
   RunSettings& s = runSettings();
   EXPECT_EQ(s.uninstallRequested, 1);
   EXPECT_EQ(s.allowAnyDir, 0);
-  EXPECT_EQ(s.seLinuxMode, 0);        // "abc" reads as 0
+  EXPECT_EQ(s.seLinuxMode, 0);          // "abc" reads as 0
   EXPECT_EQ(s.installDir, "/opt/orv");  // second-pass options untouched
   EXPECT_EQ(s.queryMode, 0);
 
-  secondOptionPass(words);  // reads nothing unless the parser was reset
+  secondOptionPass(words);    // reads nothing unless the parser was reset
   EXPECT_EQ(s.queryMode, 0);  // negative stored as 0
   EXPECT_EQ(s.installDir, "/srv/x/");
   EXPECT_EQ(s.manifestName, "OTHER.CONF");
@@ -46,8 +46,8 @@ TEST(FindSourceDir, StartPathGivesTheDirectoryToInstallFrom) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   const std::pair<const char*, std::string> cases[] = {
-      {"/setup", "/setup"},                 // a slash only at the start keeps the path whole
-      {"./setup", cwd},                     // relative: the working directory
+      {"/setup", "/setup"},  // a slash only at the start keeps the path whole
+      {"./setup", cwd},      // relative: the working directory
       {"setup", cwd},
       {"/opt/orvX/setup", "/opt/orvX"},
   };

@@ -45,9 +45,12 @@ TEST_F(RunLogTest, ChconHeaderBlockRecordsTheCommandAndItsStatus) {
   runSettings().commands.chcon = "/bin/false";
   ASSERT_EQ(openLog(0), 1);
   logMessage("x");
-  std::string expected = "Preparaci\xF3n de archivo de registro:\n"
-                         "Commando: \"/bin/false -u system_u " + dir_ + "/log 2>/dev/null\" regres\xF3 con: 256.\n"
-                         "=======================================\nx\n";
+  std::string expected =
+      "Preparaci\xF3n de archivo de registro:\n"
+      "Commando: \"/bin/false -u system_u " +
+      dir_ +
+      "/log 2>/dev/null\" regres\xF3 con: 256.\n"
+      "=======================================\nx\n";
   EXPECT_EQ(readWhole(dir_ + "/log"), expected);
 }
 

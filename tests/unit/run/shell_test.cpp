@@ -18,8 +18,9 @@ TEST(Shell, OrdinaryArgumentsStayAsTheyAre) {
 TEST(Shell, HostileArgumentsReachTheCommandAsOneWord) {
   TempDir tmp;
   const std::string& dir = tmp.root();
-  for (const std::string& hostile : std::vector<std::string>{"a b", "x;touch " + dir + "/pwned", "$(touch " + dir + "/pwned)",
-                              "it's", "`id`", "*", "", "~root", "line\nbreak", "\"q\""}) {
+  for (const std::string& hostile :
+       std::vector<std::string>{"a b", "x;touch " + dir + "/pwned", "$(touch " + dir + "/pwned)", "it's", "`id`", "*",
+                                "", "~root", "line\nbreak", "\"q\""}) {
     std::string out = dir + "/out";
     EXPECT_EQ(runShell("printf '%s' " + shellQuote(hostile) + " > " + out), 0);
     EXPECT_EQ(readWhole(out), hostile);

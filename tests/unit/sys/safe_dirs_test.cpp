@@ -21,7 +21,7 @@ TEST(SafeDir, AWalkNeverFollowsALink) {
   writeWhole(root + "/real/file", "x");
   const std::pair<std::string, bool> walks[] = {
       {root + "/real/sub", true}, {root + "/link/sub", false}, {root + "/real/file", false},
-      {root + "/missing", false}, {"relative/path", false},  {root + "/real/../real", false},
+      {root + "/missing", false}, {"relative/path", false},    {root + "/real/../real", false},
   };
   for (const auto& [path, opens] : walks) {
     std::string why;
