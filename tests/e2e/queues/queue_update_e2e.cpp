@@ -114,6 +114,14 @@ TEST_F(QueueUpdateE2E, QueuesGetTheNewPpdOfTheirModelWithTheirDefaults) {
   EXPECT_FALSE(host->exists("/etc/cups/Acme.ppd.rpmsave"));
   EXPECT_EQ(host->read("/opt/orv/Office/root/mivoConfig"), "a\n%%MIVO_VERSION_3.0\nb\n");
   EXPECT_EQ(host->sh("ls -A /tmp /etc/cups/ppd | grep -c -i zeb").out, "0\n");
+  // PageRegion follows PageSize in the PPD itself, as the scheduler keeps it.
+  EXPECT_NE(host->read("/etc/cups/ppd/Office.ppd").find("*DefaultPageRegion: Legal\n"), std::string::npos);
+  // The update restarts the scheduler after the queues, and the run once more at its end.
+  std::string log = host->read(kLog);
+  size_t restarts = 0;
+  for (size_t at = log.find("CUPS restart command"); at != std::string::npos; at = log.find("CUPS restart command", at + 1))
+    ++restarts;
+  EXPECT_EQ(restarts, 2u);
   // No systemd in the host: the restart falls back to the service command, which starts a new scheduler.
   EXPECT_NE(host->sh("pgrep -x cupsd").out, cupsdBefore);
 }
@@ -154,6 +162,11 @@ TEST_F(QueueUpdateE2E, AskingBeforeEachQueueUpdatesExactlyTheAnsweredOnes) {
   EXPECT_FALSE(updated(queues[0]) || host->exists("/etc/cups/" + queues[0] + ".ppd.rpmsave"));
   EXPECT_TRUE(updated(queues[1]));
   EXPECT_FALSE(updated(queues[2]) || host->exists("/etc/cups/" + queues[2] + ".ppd.rpmsave"));
+
+  // Input that ends before the questions do breaks them off: no further queue is touched.
+  answers.input = "s\nno\n";
+  EXPECT_EQ(asked(runSetup({"./bin/setup", "-q", "1"}, answers).out).size(), 2u);
+  EXPECT_FALSE(updated(queues[0]) || updated(queues[2]));
 
   answers.input = "s\ntodas\n";
   EXPECT_EQ(asked(runSetup({"./bin/setup", "-q", "1"}, answers).out).size(), 1u);

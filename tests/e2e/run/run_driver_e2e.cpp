@@ -73,4 +73,34 @@ TEST_F(RunDriverE2E, SourceCheckAndOversizedArgumentsStopTheRun) {
   EXPECT_EQ(log.find("System gerente"), std::string::npos);
 }
 
+// A path of 255 bytes is taken as it stands, one of 256 refused: cut, it could
+// name another place. The question asked before installing tells what kind of
+// run it would be.
+TEST_F(RunDriverE2E, PathLimitsAndTheInstallQuestion) {
+  const std::string at255 = "/srv/" + std::string(250, 'u');
+  const std::tuple<std::vector<std::string>, bool> limits[] = {
+      {{"-u", at255}, true}, {{"-u", at255 + "v"}, false}, {{"-i", std::string(255, 'i')}, true},
+      {{"-i", std::string(256, 'i')}, false},
+  };
+  for (const auto& [args, taken] : limits) {
+    std::vector<std::string> argv = {kProgram, "-q", "1"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = host->run(argv, {.input = "n\n", .env = {{"ZEBLPMODE", "CUPS"}}});
+    EXPECT_EQ(r.err.find("longer than 255 bytes") == std::string::npos, taken) << args[1].size() << r.err;
+  }
+  host->copyIn(DIST_DIR, "/srv/mivo");
+  const std::pair<std::string, std::string> questions[] = {
+      {"", latin1("¿Te gustaría instalar Mivo 3.0?")},
+      {"/opt/orv/mivoInfo4.0", latin1("¿Desea actualizar Mivo 3.0?")},
+      {"/opt/orv/mivoInfo2.0", latin1("¿Desea actualizar Mivo 3.0 desde Mivo 2.0?")},
+  };
+  host->mkdir("/opt/orv");
+  for (const auto& [infoFile, question] : questions) {
+    host->hide("/opt/orv/mivoInfo4.0");  // once migrated, an older file no longer counts
+    if (!infoFile.empty()) host->write(infoFile, "USRDIR /opt/orv\n");
+    auto r = host->run({"./bin/setup", "-q", "1"}, {.input = "n\n", .env = {{"ZEBLPMODE", "CUPS"}}, .cwd = "/srv/mivo"});
+    EXPECT_EQ(r.out.rfind(question, 0), 0u) << r.out;
+  }
+}
+
 }  // namespace
