@@ -26,7 +26,7 @@ void checkPrinters(std::string_view text) {
   if (text.find("%%ZEBBLOCK_PRINTERS_BEGIN") == std::string_view::npos) FUZZ_CHECK(!printers);
   if (!printers) return;
   for (const std::string& printer : *printers) {
-    FUZZ_CHECK(printer.size() < 255);
+    FUZZ_CHECK(printer.size() <= 255);
     FUZZ_CHECK(printer.find_first_of(std::string_view("\n\0", 2)) == std::string::npos);
     if (!printer.empty()) FUZZ_CHECK(printer.back() != '\r' && printer.back() != ' ');
   }
