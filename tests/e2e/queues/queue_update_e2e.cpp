@@ -126,24 +126,6 @@ TEST_F(QueueUpdateE2E, QueuesGetTheNewPpdOfTheirModelWithTheirDefaults) {
   EXPECT_NE(host->sh("pgrep -x cupsd").out, cupsdBefore);
 }
 
-// The scheduler's own carry-over (a bare lpadmin -m) against ours, for the same old queue and new PPD.
-TEST_F(QueueUpdateE2E, SchedulerCarryOverAgreesInsideTheUiBlocks) {
-  const std::string changes =
-      "-o PageSize=Legal -o MediaType=Thick -o InputSlot=Manual -o TamraTonerSave=False "
-      "-o JCLDensity=Dark";
-  createQueue("Ours", kOld + "/tamra_cendra2100_ps.ppd", changes);
-  ASSERT_EQ(runSetup().status, 0);
-  createQueue("Theirs", kOld + "/tamra_cendra2100_ps.ppd", changes);
-  std::string model = host->sh("lpinfo -m | grep -o '^[^ ]*orv/tamra_cendra2100_ps.ppd'").out;
-  ASSERT_FALSE(model.empty());
-  ASSERT_EQ(host->sh("lpadmin -p Theirs -m " + model).status, 0);
-  Defaults ours = defaultsOf("Ours"), theirs = defaultsOf("Theirs");
-  // JCL options (between *JCLOpenUI and *JCLCloseUI) are carried like the others.
-  EXPECT_EQ(theirs["JCLDensity"], "Dark");
-  EXPECT_EQ(ours, theirs);
-  EXPECT_EQ(ours.size(), 6u);
-}
-
 TEST_F(QueueUpdateE2E, AskingBeforeEachQueueUpdatesExactlyTheAnsweredOnes) {
   createQueue("Office", kOld + "/tamra_cendra2100_ps.ppd");
   createQueue("Lab", kOld + "/tamra_cendra2100duo_pcl.ppd");
@@ -171,33 +153,6 @@ TEST_F(QueueUpdateE2E, AskingBeforeEachQueueUpdatesExactlyTheAnsweredOnes) {
   answers.input = "s\ntodas\n";
   EXPECT_EQ(asked(runSetup({"./bin/setup", "-q", "1"}, answers).out).size(), 1u);
   for (const std::string& queue : queues) EXPECT_TRUE(updated(queue)) << queue;
-}
-
-TEST_F(QueueUpdateE2E, HostileNamesRunNothingAndAQueueWithoutBackupKeepsItsPpd) {
-  const std::string hostile = "a b;touch pwned$(touch pwned2)'q`touch pwned3`";
-  host->write("/etc/cups/ppd/" + hostile + ".ppd", host->read(kOld + "/tamra_cendra2100_ps.ppd"), 0640);
-  createQueue("Lab", kOld + "/tamra_cendra2100duo_pcl.ppd");
-  createQueue("Gone", kOld + "/tamra_lumo4400_ps.ppd");
-  const std::string lab = host->read("/etc/cups/ppd/Lab.ppd");
-  const std::string gone = replaceAll(host->read("/etc/cups/ppd/Gone.ppd"), "Lumo 4400", "Lumo 3300");  // no new PPD
-  host->write("/etc/cups/ppd/Gone.ppd", gone, 0640);
-  host->mkdir("/etc/cups/Lab.ppd.rpmsave/Lab.ppd");  // in the backup's way
-  host->mkdir("/srv/scratch");
-  SandboxRunOptions options = kFromDist;
-  options.env["TMPDIR"] = "/srv/scratch";
-
-  ASSERT_EQ(runSetup({"./bin/setup"}, options).status, 0);
-  for (const SandboxChange& change : host->changed())
-    EXPECT_FALSE(change.path.substr(change.path.rfind('/') + 1).starts_with("pwned")) << change.path;
-  EXPECT_TRUE(updated(hostile) && host->exists("/etc/cups/" + hostile + ".ppd.rpmsave"));
-  EXPECT_EQ(host->read("/etc/cups/ppd/Lab.ppd"), lab);
-  EXPECT_EQ(host->read("/etc/cups/ppd/Gone.ppd"), gone);
-  std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"/etc/cups/ppd/Lab.ppd could not be saved; the printer Lab keeps its PPD."}));
-  EXPECT_TRUE(linesInOrder(log, {"Impresora = Gone con PPD=/etc/cups/ppd/Gone.ppd", "PPD NO ENCONTRADA!"}));
-  // The new PPD is written beside the queue's own, under a hidden name, until it replaces it.
-  EXPECT_NE(log.find("Nueva PPD para la impresora Lab en: /etc/cups/ppd/.zebtmp"), std::string::npos);
-  EXPECT_EQ(host->sh("ls -A /srv/scratch /tmp | grep -c zeb").out, "0\n");
 }
 
 }  // namespace

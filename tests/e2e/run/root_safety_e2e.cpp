@@ -119,11 +119,11 @@ TEST_F(RootSafetyE2E, HostileQueueNamesRunNothingAndTouchNothingElse) {
   std::string info = host->read("/opt/orv/mivoInfo4.0");
   std::string block;
   for (const std::string& name : names) block += name + "\n";
-  block += "q;touch${IFS}canary4\nstdin\nfd\ncore\nqfifo\n/\n";
+  block += "q;touch${IFS}canary4\nstdin\nfd\ncore\nqfifo\ntamra\nnull\n/\n";
   info.replace(info.find("Default\n"), 8, "Default\n" + block);
   host->write("/opt/orv/mivoInfo4.0", info, 0755);
   host->write("/dev/core", "a queue's leftover\n");  // root's own file: it may go
-  host->sh("mkfifo /dev/qfifo");
+  host->sh("mkfifo /dev/qfifo && mknod /dev/tamra c 1 3");
   ASSERT_EQ(host->run({"/srv/mivo/bin/setup", "-d"}, {.input = "s\n", .env = kFromDist.env}).status, 0);
   EXPECT_TRUE(onlyProductPlacesChanged(*host));
   EXPECT_EQ(

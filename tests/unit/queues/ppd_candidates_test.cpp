@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "../test_support.h"
+#include <filesystem>
+
+#include "queue_test_support.h"
+#include "queues/queue_inventory.h"
+#include "sys/dir_listing.h"
 #include "queues/queue_update.h"
 
 namespace {
+
+const std::string kNewPs = sourcePath("dist/ppd/tamra_cendra2100_ps.ppd");
 
 std::string gzipped(const std::string& text) {
   std::string out(compressBound(text.size()) + 64, '\0');
@@ -51,6 +57,44 @@ TEST(ReadPpdText, OnlyWholeFilesAreRead) {
   EXPECT_FALSE(readPpdText(tmp.root() + "/missing.ppd", read, why));
   EXPECT_TRUE(endsWithLineEnd("*% end\n") && endsWithLineEnd("*% end\r\n"));
   EXPECT_FALSE(endsWithLineEnd("*PageSize Letter: \"<</PageSize[612") || endsWithLineEnd(""));
+}
+
+// The search's fixture: a tree with the run log, the candidate index forgotten before and after.
+class FindModelPpdTest : public ::testing::Test {
+ protected:
+  void SetUp() override { forgetPpdCandidates(); }
+  void TearDown() override { forgetPpdCandidates(); }
+  void copy(const std::string& from, const std::string& to) { std::filesystem::copy_file(from, to); }
+  QueueTestTree tree_;
+};
+
+TEST_F(FindModelPpdTest, TakesTheFirstMatchInListingOrderFromOneReading) {
+  std::string dir = tree_.root() + "/candidates";
+  writeWhole(dir + "/pcl.ppd", readWhole(sourcePath("dist/ppd/gz/tamra_cendra2100_pcl.ppd")));
+  writeWhole(dir + "/first.ppd.gz", gzipped(readWhole(kNewPs)));
+  copy(kNewPs, dir + "/second.ppd");
+  writeWhole(dir + "/garbage.ppd", std::string(70000, '\x01'));
+  std::filesystem::create_symlink(dir + "/nowhere", dir + "/dangling.ppd");
+  std::string firstPs;
+  for (const std::string& entry : listDirectory(dir))
+    if (firstPs.empty() && (entry == "first.ppd.gz" || entry == "second.ppd")) firstPs = dir + "/" + entry;
+
+  QueueRecord ps{"\"Tamra Cendra 2100 PS\"", "", "Office", 12, PDL_POSTSCRIPT};
+  QueueRecord pcl{"\"Tamra Cendra 2100 PCL\"", "", "Back", 12, PDL_PCL};
+  long openedBefore = ppdCandidateFilesOpened();
+  const std::tuple<QueueRecord, int, int, std::string> searches[] = {{ps, PDL_POSTSCRIPT, 12, firstPs},
+                                                                     {pcl, PDL_PCL, 12, dir + "/pcl.ppd"},
+                                                                     {pcl, PDL_POSTSCRIPT, 12, ""},
+                                                                     {ps, PDL_POSTSCRIPT, 13, ""}};
+  for (const auto& [queue, kind, id, expected] : searches) {
+    std::string found = "untouched";
+    EXPECT_EQ(findModelPpd(dir, queue, kind, id, found), expected.empty() ? 0 : 1);
+    EXPECT_EQ(found, expected.empty() ? "untouched" : expected);
+  }
+  std::string found;
+  EXPECT_EQ(findModelPpd(tree_.root() + "/missing", ps, PDL_POSTSCRIPT, 12, found), 0);
+  // Every search after the first is answered without opening a file again.
+  EXPECT_EQ(ppdCandidateFilesOpened() - openedBefore, 4);
 }
 
 }  // namespace

@@ -121,13 +121,4 @@ TEST(ProcessNewPPD, LogsTheCountAndEveryCarriedDefault) {
   EXPECT_EQ(tree.log(), "processNewPPD(nOptions=2)\nprocessNewPPD: Marco nueva opci\xF3n: *PageSize/Letter.\n");
 }
 
-TEST(RaiseConfigVersion, MarkerPiecesAreReplacedOthersCopied) {
-  const std::string p255(255, 'p');
-  const std::pair<std::string, std::string> cases[] = {
-      {"x %%MIVO_VERSION_1.0 y\r\n%%MIVO_VERSION_2.0\n", "%%MIVO_VERSION_3.0\n%%MIVO_VERSION_2.0\n"},
-      {p255 + "%%MIVO_VERSION_1.0", p255 + "%%MIVO_VERSION_3.0\n"},
-  };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(raiseConfigVersion(input), expected);
-}
-
 }  // namespace

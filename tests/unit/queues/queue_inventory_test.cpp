@@ -1,4 +1,3 @@
-#include <cups/file.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,14 +15,6 @@ namespace {
 const std::string kOldPs = sourcePath("tests/fixtures/ppd-old/tamra_cendra2100_ps.ppd");
 const std::string kOldDuoPcl = sourcePath("tests/fixtures/ppd-old/tamra_cendra2100duo_pcl.ppd");
 const std::string kNewPs = sourcePath("dist/ppd/tamra_cendra2100_ps.ppd");
-
-void gzipInto(const std::string& source, const std::string& dest) {
-  cups_file_t* out = cupsFileOpen(dest.c_str(), "w9");
-  ASSERT_NE(out, nullptr);
-  std::string text = readWhole(source);
-  cupsFileWrite(out, text.data(), text.size());
-  cupsFileClose(out);
-}
 
 class QueueScan : public ::testing::Test {
  protected:
@@ -83,33 +74,38 @@ TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
-TEST_F(QueueScan, FindModelPpdTakesTheFirstMatchInListingOrderFromOneReading) {
-  std::string dir = tree_.root() + "/candidates";
-  writeWhole(dir + "/pcl.ppd", readWhole(sourcePath("dist/ppd/gz/tamra_cendra2100_pcl.ppd")));
-  gzipInto(kNewPs, dir + "/first.ppd.gz");
-  copy(kNewPs, dir + "/second.ppd");
-  writeWhole(dir + "/garbage.ppd", std::string(70000, '\x01'));
-  std::filesystem::create_symlink(dir + "/nowhere", dir + "/dangling.ppd");
-  std::string firstPs;
-  for (const std::string& entry : listDirectory(dir))
-    if (firstPs.empty() && (entry == "first.ppd.gz" || entry == "second.ppd")) firstPs = dir + "/" + entry;
-
-  QueueRecord ps{"\"Tamra Cendra 2100 PS\"", "", "Office", 12, PDL_POSTSCRIPT};
-  QueueRecord pcl{"\"Tamra Cendra 2100 PCL\"", "", "Back", 12, PDL_PCL};
-  long openedBefore = ppdCandidateFilesOpened();
-  const std::tuple<QueueRecord, int, int, std::string> searches[] = {{ps, PDL_POSTSCRIPT, 12, firstPs},
-                                                                     {pcl, PDL_PCL, 12, dir + "/pcl.ppd"},
-                                                                     {pcl, PDL_POSTSCRIPT, 12, ""},
-                                                                     {ps, PDL_POSTSCRIPT, 13, ""}};
-  for (const auto& [queue, kind, id, expected] : searches) {
-    std::string found = "untouched";
-    EXPECT_EQ(findModelPpd(dir, queue, kind, id, found), expected.empty() ? 0 : 1);
-    EXPECT_EQ(found, expected.empty() ? "untouched" : expected);
+TEST(IdentifyModel, ModelValueKindAndId) {
+  const std::tuple<const char*, int, int> cases[] = {
+      // the line, the kind (-1: left as it was), the id (0: none)
+      {"*ModelName: \"Tamra Cendra 2100 PS\"", PDL_POSTSCRIPT, 12},   // no line end: window ends before the quote
+      {"*ModelName:   \"Tamra Cendra 2100 Duo PCL\"\n", PDL_PCL, 9},  // the longer name stands first
+      {"*ModelName: \"Tamra Brisk 1500 PXL\"\r\n", PDL_PXL, 40},
+      {"*ModelName: \"Orvi P2100 PS\"\n", PDL_POSTSCRIPT, 12},  // a rebadge shares its twin's id
+      {"*ModelName: \"Old Tamra Cendra 2100 PS\"\n", PDL_POSTSCRIPT, 12},
+      {"*ModelName: \"Tamra Cendra 2100 PS printer\"\n", PDL_NONE, 12},  // " PS" outside the window
+      {"*ModelName: \"Tamra Cendra 2100 PS", PDL_NONE, 12},              // the window stops before the last character
+      {"*ModelName: \"Acme Writer 9 PCL\"\n", PDL_PCL, 0},               // unknown model: kind set all the same
+      {"*NickName: \"Tamra Cendra 2100 PS\"\n", -1, 0},
+  };
+  for (const auto& [line, expectedKind, expectedId] : cases) {
+    int kind = -1, id = 0;
+    auto value = identifyModel(line, kind, id);
+    EXPECT_EQ(kind, expectedKind) << line;
+    EXPECT_EQ(id, expectedId) << line;
+    ASSERT_EQ(value.has_value(), expectedId != 0) << line;
+    if (value) {
+      EXPECT_EQ(*value, std::string(line).substr(std::string(line).find('"')));
+    }
   }
-  std::string found;
-  EXPECT_EQ(findModelPpd(tree_.root() + "/missing", ps, PDL_POSTSCRIPT, 12, found), 0);
-  // Every search after the first is answered without opening a file again.
-  EXPECT_EQ(ppdCandidateFilesOpened() - openedBefore, 4);
+}
+
+TEST(ReadMivoVersion, OnlyTheFirstDigitCounts) {
+  const std::pair<const char*, int> cases[] = {
+      {"*% Mivo version: 1\n", 1}, {"*% Mivo version:1", 1},    {"*% Mivo version:   2", 2},
+      {"*% Mivo version: 12", 1},  {"*% Mivo version: 1.0", 1}, {"*% Mivo version: x1", -1},
+      {"*% Mivo version:", -1},    {"*% Mivo version:\t1", -1}, {"*% mivo version: 1", -1},
+  };
+  for (auto [line, expected] : cases) EXPECT_EQ(readMivoVersion(line), expected) << line;
 }
 
 TEST(ReadInfoPrinters, ReadsThePrintersBlock) {
