@@ -1,5 +1,6 @@
 #include "discovery/cups_version.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,9 +13,11 @@
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/shell.h"
+#include "sys/dir_listing.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"
+#include "sys/safe_dirs.h"
 #include "sys/text.h"
 #include "sys/trusted_paths.h"
 
@@ -230,6 +233,38 @@ std::optional<std::string> queryCupsDir(std::string_view key) {
     if (pathExists(dir)) return std::string(dir);
   }
   return std::nullopt;
+}
+
+bool isScratchFileName(std::string_view name) {
+  auto alnum = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+  };
+  auto digits = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!name.starts_with("ZEB")) return false;
+  std::string_view rest = name.substr(3);
+  if (rest.size() == 6 && alnum(rest)) return true;
+  for (std::string_view listing : {std::string_view("LPRNG"), std::string_view("LPD")}) {
+    if (!rest.starts_with(listing)) continue;
+    std::string_view pid = rest.substr(listing.size());
+    size_t dot = pid.find('.');
+    if (dot == std::string_view::npos) return digits(pid);
+    return digits(pid.substr(0, dot)) && pid.size() == dot + 7 && alnum(pid.substr(dot + 1));
+  }
+  return false;
+}
+
+int removeStaleScratchFiles() {
+  std::optional<SafeDir> tmp = SafeDir::open("/tmp");
+  if (!tmp) return 0;
+  int removed = 0;
+  for (const std::string& name : listDirectoryAt(tmp->fd())) {
+    struct stat info {};
+    if (!isScratchFileName(name) || entryType(tmp->fd(), name, &info) != EntryType::Regular || info.st_uid != 0) continue;
+    if (::unlinkat(tmp->fd(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::string myTmpName(const std::string& dir, const char* name) {

@@ -33,3 +33,11 @@ std::optional<std::string_view> printersConfDigits(std::string_view line);
 std::optional<std::string_view> indexTitleDigits(std::string_view line);
 std::optional<std::string_view> testPagePsDigits(std::string_view line);
 std::optional<std::string_view> testPageTextDigits(std::string_view line);
+
+// Whether a name in /tmp is one of the program's own scratch files: ZEB and
+// six letters or digits (myTmpName), ZEBLPD or ZEBLPRNG with a process id,
+// with or without the exclusive suffix of createOwnFile.
+bool isScratchFileName(std::string_view name);
+// Removes the scratch files of ours (regular files of root) that an
+// interrupted run left in /tmp; how many went.
+int removeStaleScratchFiles();

@@ -209,6 +209,8 @@ std::string printerManagerName(int kind) {
 void detectPrintSystem() {
   RunSettings& s = runSettings();
   if (s.debugLevel > 0) writeStderr("Root mode: getting printer manager.\n");
+  // What an interrupted run left in /tmp goes before this run makes its own.
+  if (!s.dryRun) removeStaleScratchFiles();
   s.printerManager = printerManagerFromEnvironment();
   if (s.printerManager == 0) s.printerManager = detectPrinterManager();
   logIfAny(std::string(messageText(msg::kPrintSystemIs)) + printerManagerName(s.printerManager) + "\n");

@@ -55,4 +55,12 @@ TEST(CupsVersion, TemporaryNamesAreNewEmptyPrivateFiles) {
               "myTmpName\\(/nonexistent/dir,ZEB\\) Failed!");
 }
 
+TEST(CupsVersion, ScratchFilesOfOursByName) {
+  for (const char* name : {"ZEBa1B2c3", "ZEBLPD42", "ZEBLPRNG7", "ZEBLPD42.Ab12Cd", "ZEBLPRNG123.xYz789"})
+    EXPECT_TRUE(isScratchFileName(name)) << name;
+  for (const char* name : {"ZEBa1B2c", "ZEBa1B2c3d", "ZEBLPD", "ZEBLPDx", "ZEBLPD42.Ab1", "ZEBLPD42.", "zebA1B2C3", "ZEB-1B2c3",
+                           "ZEBLPRNG1.Ab12Cd.x", ""})
+    EXPECT_FALSE(isScratchFileName(name)) << name;
+}
+
 }  // namespace
