@@ -1,3 +1,18 @@
-#include "run/run_driver.h"
+#include <exception>
 
-int main(int argc, char** argv) { runSetup(argc, argv); }
+#include "run/run_driver.h"
+#include "run/run_end.h"
+#include "run/run_log.h"
+#include "run/run_report.h"
+
+int main(int argc, char** argv) {
+  try {
+    runSetup(argc, argv);
+  } catch (const std::exception& error) {
+    // Every unit keeps its failures to itself; should one ever escape, the
+    // run still ends in order, its log closed and its report written.
+    logFailure(std::string("setup: the run stopped: ") + error.what());
+    runReport().markAborted(error.what());
+    endRun();
+  }
+}

@@ -158,6 +158,12 @@ TEST_F(RootSafetyE2E, AUserPreparingTheHostGetsNothingFromRootsRun) {
       << log;
   EXPECT_EQ(host->sh("readlink /opt/orv/etc/mivo4.0.png").out, "/root/secret\n");  // left alone, never followed
   EXPECT_TRUE(onlyProductPlacesChanged(*host));
+  // A removal never deletes through a directory link in the middle of a path.
+  host->sh("rm -rf /opt/orv/etc && mkdir /root/elsewhere && touch /root/elsewhere/UNINSTALLMIVO "
+           "/root/elsewhere/MIVOINST.CONF && ln -s /root/elsewhere /opt/orv/etc");
+  ASSERT_EQ(host->run({"/opt/orv/bin/setup", "-d"}, {.input = "s\n"}).status, 0);
+  EXPECT_EQ(host->sh("ls /root/elsewhere").out, "MIVOINST.CONF\nUNINSTALLMIVO\n");
+  EXPECT_FALSE(host->exists("/opt/orv/bin/setup"));
 }
 
 TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {

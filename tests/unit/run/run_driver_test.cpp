@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
+#include "install/install_manifest.h"
 #include "run/run_settings.h"
 
 namespace {
@@ -40,6 +42,28 @@ TEST(OptionPasses, EveryPassSeesTheUntouchedCommandLine) {
   firstOptionPass(words);
   secondOptionPass(words);
   EXPECT_EQ(runSettings().installDir, "/opt/orv");
+}
+
+// Nothing of a run outlives it: a second run in the same process starts from
+// what resetRunSettings gives, not from what the first one read.
+TEST(RunState, ASecondRunInOneProcessStartsFromScratch) {
+  TempDir first, second;
+  writeWhole(first.root() + "/etc/MIVOINST.CONF", "bin/setup ./bin 00755\netc/one ./etc\n");
+  writeWhole(second.root() + "/etc/MIVOINST.CONF", "bin/other ./bin\n");
+  std::vector<size_t> tables;
+  for (const TempDir* tree : {&first, &second}) {
+    resetRunSettings();
+    RunSettings& s = runSettings();
+    EXPECT_TRUE(s.installTable.empty() && s.modelLinks.empty() && s.candidateIndex.empty() && !s.installTreeReady);
+    s.sourceDir = tree->root();
+    s.startDir = "/";
+    tables.push_back(static_cast<size_t>(getInfoData()));
+    EXPECT_EQ(s.installTable.front().source, tree == &first ? "bin/setup" : "bin/other");
+    s.installTreeReady = true;
+    s.candidateIndex["/x"] = {};
+  }
+  EXPECT_EQ(tables, (std::vector<size_t>{2, 1}));
+  resetRunSettings();
 }
 
 TEST(FindSourceDir, StartPathGivesTheDirectoryToInstallFrom) {
