@@ -5,9 +5,11 @@
 // brings the host to what a run without faults leaves, with no temporaries.
 //
 // By default a fixed sample of call numbers spread over the run; with
-// FAULT_SWEEP=full every call number in each mode (scripts/fault-sweep).
+// FAULT_SWEEP=full every call number in each mode (scripts/fault-sweep), with
+// FAULT_SWEEP=K every Kth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -54,9 +56,12 @@ struct Figures {
   }
 };
 
-bool fullSweep() {
+// FAULT_SWEEP=full tries every call number, FAULT_SWEEP=K every Kth; 0: the sample.
+long sweepStride() {
   const char* sweep = std::getenv("FAULT_SWEEP");
-  return sweep != nullptr && std::string(sweep) == "full";
+  if (sweep == nullptr) return 0;
+  if (std::string(sweep) == "full") return 1;
+  return std::max(0L, std::atol(sweep));
 }
 
 // One call number in each of `count` equal stretches of 1..total, the same every time for a seed.
@@ -71,10 +76,11 @@ std::vector<long> sampleCalls(long total, int count, unsigned seed) {
 }
 
 std::vector<long> callsToTry(long total, unsigned seed) {
-  if (!fullSweep()) return sampleCalls(total, kSamplesPerMode, seed);
-  std::vector<long> every;
-  for (long call = 1; call <= total; ++call) every.push_back(call);
-  return every;
+  const long stride = sweepStride();
+  if (stride == 0) return sampleCalls(total, kSamplesPerMode, seed);
+  std::vector<long> calls;
+  for (long call = 1; call <= total; call += stride) calls.push_back(call);
+  return calls;
 }
 
 std::vector<Trial> plan(long total, const std::string& ppdDir) {

@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "e2e/e2e_support.h"
-#include "e2e/queues/real_ppds.h"
+#include "sandbox/real_ppd_sample.h"
 
 // The PPD API of libcups is deprecated but is the reader the scheduler uses.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

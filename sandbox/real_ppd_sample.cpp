@@ -1,4 +1,4 @@
-#include "e2e/queues/real_ppds.h"
+#include "sandbox/real_ppd_sample.h"
 
 #include <strings.h>
 #include <algorithm>
