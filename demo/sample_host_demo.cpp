@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "run/run_report.h"  // utf8Text: the log is ISO-8859-1, the terminal wants UTF-8
 #include "sandbox/sandbox_host.h"
 
 namespace {
@@ -25,25 +26,11 @@ const std::vector<SampleQueue> kQueues = {
     {"Other", "", {"PageSize=A4"}},
 };
 
-// The log is ISO-8859-1; the terminal wants UTF-8.
-std::string toUtf8(const std::string& latin1) {
-  std::string out;
-  for (unsigned char c : latin1) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 void heading(const std::string& text) { std::cout << "\n\033[1m### " << text << "\033[0m\n"; }
 
 void show(const SandboxResult& r) {
-  std::cout << toUtf8(r.out);
-  if (!r.err.empty()) std::cout << toUtf8(r.err);
+  std::cout << utf8Text(r.out);
+  if (!r.err.empty()) std::cout << utf8Text(r.err);
 }
 
 void shell(SandboxHost& host, const std::string& script) {
@@ -88,7 +75,7 @@ void runSetup(SandboxHost& host, const std::string& cwd, const std::vector<std::
   show(r);
   std::cout << "exit status " << r.status << "\n";
   heading("Run log /var/log/Mivo4.0_UpdateLog");
-  std::cout << toUtf8(host.read("/var/log/Mivo4.0_UpdateLog"));
+  std::cout << utf8Text(host.read("/var/log/Mivo4.0_UpdateLog"));
 }
 
 }  // namespace

@@ -38,16 +38,7 @@ bool holdsErrorMark(std::string_view text) { return text.find(messageText(msg::k
 std::string formatRuntime(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out;
-  if (size > 0) {
-    out.resize(static_cast<size_t>(size) + 1);
-    std::vsnprintf(out.data(), out.size(), format, args);
-    out.resize(static_cast<size_t>(size));
-  }
+  std::string out = formatTextV(format, args);
   va_end(args);
   return out;
 }

@@ -16,9 +16,7 @@ std::string directoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string formatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+std::string formatTextV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   int size = std::vsnprintf(nullptr, 0, format, copy);
@@ -29,6 +27,13 @@ std::string formatText(const char* format, ...) {
     std::vsnprintf(out.data(), out.size(), format, args);
     out.resize(static_cast<size_t>(size));
   }
+  return out;
+}
+
+std::string formatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string out = formatTextV(format, args);
   va_end(args);
   return out;
 }

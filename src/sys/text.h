@@ -1,6 +1,7 @@
 // Text helpers: searching, path pieces and printf-style formatting.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 #include <string_view>
 
@@ -11,3 +12,4 @@ std::string lastComponent(const std::string& path);
 std::string directoryOf(const std::string& path);
 // printf-style formatting into a string of any length.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatTextV(const char* format, va_list args);
