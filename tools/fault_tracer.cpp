@@ -66,6 +66,8 @@ const std::map<long, std::pair<const char*, Writes>>& writeLikeCalls() {
       {SYS_truncate, {"truncate", Writes::Always}},
       {SYS_fsync, {"fsync", Writes::Always}},
       {SYS_fdatasync, {"fdatasync", Writes::Always}},
+      {SYS_syncfs, {"syncfs", Writes::Always}},
+      {SYS_sync, {"sync", Writes::Always}},
       {SYS_rename, {"rename", Writes::Always}},
       {SYS_renameat, {"renameat", Writes::Always}},
       {SYS_renameat2, {"renameat2", Writes::Always}},
@@ -135,6 +137,16 @@ std::string descriptorPath(pid_t pid, unsigned long fd) {
   return error ? "fd " + std::to_string(fd) : path.string();
 }
 
+// A path argument of an *at call, made absolute from its directory descriptor.
+std::string atPath(pid_t pid, unsigned long dirFd, unsigned long address) {
+  std::string name = tracedString(pid, address);
+  if (name.starts_with('/')) return name;
+  if (static_cast<int>(dirFd) != AT_FDCWD) return descriptorPath(pid, dirFd) + "/" + name;
+  std::error_code error;
+  auto cwd = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
+  return (error ? std::string("?") : cwd.string()) + "/" + name;
+}
+
 // The file a write-like call works on, for --list: a path argument or the descriptor's file.
 std::string callTarget(pid_t pid, const __ptrace_syscall_info& info) {
   const auto* args = info.entry.args;
@@ -154,16 +166,17 @@ std::string callTarget(pid_t pid, const __ptrace_syscall_info& info) {
     case SYS_mkdirat:
     case SYS_fchmodat:
     case SYS_fchownat:
-    case kFchmodat2: return tracedString(pid, args[1]);
+    case kFchmodat2: return atPath(pid, args[0], args[1]);
     case SYS_rename:
     case SYS_link:
     case SYS_symlink: return tracedString(pid, args[0]) + " -> " + tracedString(pid, args[1]);
     case SYS_renameat:
     case SYS_renameat2:
-    case SYS_linkat: return tracedString(pid, args[1]) + " -> " + tracedString(pid, args[3]);
-    case SYS_symlinkat: return tracedString(pid, args[0]) + " -> " + tracedString(pid, args[2]);
+    case SYS_linkat: return atPath(pid, args[0], args[1]) + " -> " + atPath(pid, args[2], args[3]);
+    case SYS_symlinkat: return tracedString(pid, args[0]) + " -> " + atPath(pid, args[1], args[2]);
     case SYS_sendfile:
     case SYS_copy_file_range: return descriptorPath(pid, info.entry.nr == SYS_sendfile ? args[0] : args[2]);
+    case SYS_sync: return "";
     default: return descriptorPath(pid, args[0]);
   }
 }

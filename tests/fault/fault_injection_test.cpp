@@ -215,6 +215,18 @@ TEST_P(FaultInjectionHeavyE2E, EveryFileStaysWholeAndTheNextRunRecovers) {
             << took.count() << " s" << std::endl;
 }
 
+// A power cut must not take back a step the run has done: each file it puts in
+// place is on disk before its name, and its directory after.
+TEST_P(FaultInjectionHeavyE2E, EveryFileIsOnDiskBeforeItsNameAndItsDirectoryAfter) {
+  FaultHost host(GetParam());
+  SandboxResult run = host.runSetup({"--count", "--list"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  int renames = 0;
+  std::vector<std::string> faults = unflushedRenames(run.err, renames);
+  EXPECT_GE(renames, 6);  // three queue PPDs and their backups at least
+  for (const std::string& fault : faults) ADD_FAILURE() << fault;
+}
+
 INSTANTIATE_TEST_SUITE_P(Runs, FaultInjectionHeavyE2E, ::testing::Values(RunKind::Update, RunKind::Install),
                          [](const ::testing::TestParamInfo<RunKind>& info) { return kindName(info.param); });
 

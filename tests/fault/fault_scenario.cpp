@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -358,6 +359,68 @@ std::string loggedPpdDir(SandboxHost& host) {
   if (at == std::string::npos) return "";
   at += key.size();
   return log.substr(at, log.find('\n', at) - at);
+}
+
+namespace {
+
+struct ListedCall {
+  long index;
+  std::string call, target;
+};
+
+// "fault_tracer: #12 4711 write /opt/orv/etc/x" -> {12, "write", "/opt/orv/etc/x"}
+std::vector<ListedCall> listedCalls(const std::string& err) {
+  std::vector<ListedCall> calls;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("fault_tracer: #")) continue;
+    std::istringstream fields(line.substr(15));
+    ListedCall call;
+    std::string pid;
+    fields >> call.index >> pid >> call.call;
+    std::getline(fields >> std::ws, call.target);
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+bool changesContent(const std::string& call) {
+  static const std::set<std::string> writes = {"write",     "writev",          "pwrite64", "pwritev", "pwritev2",
+                                               "ftruncate", "copy_file_range", "sendfile", "fallocate"};
+  return writes.contains(call);
+}
+
+}  // namespace
+
+std::vector<std::string> unflushedRenames(const std::string& tracerErr, int& renames) {
+  std::map<std::string, long> lastWrite, lastFsync;
+  std::vector<long> syncs;
+  std::vector<std::pair<long, std::string>> placed;  // rename index, final path
+  std::vector<std::string> faults;
+  auto syncedBetween = [&](long after, long before) {
+    return std::any_of(syncs.begin(), syncs.end(), [&](long at) { return at > after && at < before; });
+  };
+  renames = 0;
+  for (const ListedCall& call : listedCalls(tracerErr)) {
+    if (changesContent(call.call)) lastWrite[call.target] = call.index;
+    if (call.call == "fsync" || call.call == "fdatasync") lastFsync[call.target] = call.index;
+    if (call.call == "syncfs" || call.call == "sync") syncs.push_back(call.index);
+    if (!call.call.starts_with("rename") && !call.call.starts_with("link")) continue;
+    size_t arrow = call.target.find(" -> ");
+    std::string from = call.target.substr(0, arrow), to = call.target.substr(arrow + 4);
+    if (arrow == std::string::npos || !isBesideTemporaryName(from.substr(from.rfind('/') + 1))) continue;
+    ++renames;
+    long written = lastWrite.contains(from) ? lastWrite[from] : 0;
+    bool flushed = (lastFsync.contains(from) && lastFsync[from] > written) || syncedBetween(written, call.index);
+    if (!flushed) faults.push_back(to + ": put in place from " + from + " before its content was flushed");
+    placed.emplace_back(call.index, to);
+  }
+  for (const auto& [at, to] : placed) {
+    std::string dir = to.substr(0, to.rfind('/'));
+    bool flushed = (lastFsync.contains(dir) && lastFsync[dir] > at) || syncedBetween(at, LONG_MAX);
+    if (!flushed) faults.push_back(to + ": its directory was not flushed after it was put in place");
+  }
+  return faults;
 }
 
 long tracedCalls(const std::string& err) {

@@ -96,5 +96,11 @@ class FaultHost {
 // The PPD install directory a run logged, from the host's run log; empty if none.
 std::string loggedPpdDir(SandboxHost& host);
 
+// From the tracer's --list lines: every file renamed or linked into place from
+// one of the program's temporaries that was not flushed (fsync, or a syncfs)
+// after its last write, or whose directory was not flushed after the rename.
+// Also counts the renames it looked at.
+std::vector<std::string> unflushedRenames(const std::string& tracerErr, int& renames);
+
 // The call count the tracer printed, or -1.
 long tracedCalls(const std::string& err);
