@@ -199,7 +199,16 @@ void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, Opt
 
 void placeAll(std::vector<PreparedQueue>& prepared, QueueDirs& dirs) {
   if (prepared.empty()) return;
-  dirs.batch().flushData();
+  // A file system that could not write the new files back gets none of them in place.
+  if (!dirs.batch().flushData()) {
+    const std::string why = "the disk reported that it could not write the new files back";
+    for (PreparedQueue& queue : prepared) {
+      logFailure(formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.queue->name.c_str(),
+                            why.c_str()));
+      reportOf(queue).detail = why;
+    }
+    return;
+  }
   for (PreparedQueue& queue : prepared) {
     try {
       placeQueue(queue);

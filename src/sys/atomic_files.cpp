@@ -144,14 +144,16 @@ void DurableBatch::add(const SafeDir& dir) {
   if (std::find(dirs_.begin(), dirs_.end(), dir.fd()) == dirs_.end()) dirs_.push_back(dir.fd());
 }
 
-void DurableBatch::flushData() {
+bool DurableBatch::flushData() {
   std::vector<dev_t> done;
+  bool flushed = true;
   for (int fd : dirs_) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || std::find(done.begin(), done.end(), info.st_dev) != done.end()) continue;
-    ::syncfs(fd);
+    if (::syncfs(fd) != 0) flushed = false;
     done.push_back(info.st_dev);
   }
+  return flushed;
 }
 
 void DurableBatch::flushDirectories() {

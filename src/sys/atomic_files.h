@@ -73,7 +73,8 @@ class PendingFile {
 class DurableBatch {
  public:
   void add(const SafeDir& dir);
-  void flushData();
+  // False when a file system reports that it could not write back.
+  bool flushData();
   void flushDirectories();
 
  private:

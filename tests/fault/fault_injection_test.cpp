@@ -216,15 +216,30 @@ TEST_P(FaultInjectionHeavyE2E, EveryFileStaysWholeAndTheNextRunRecovers) {
 }
 
 // A power cut must not take back a step the run has done: each file it puts in
-// place is on disk before its name, and its directory after.
+// place is on disk before its name, and its directory after. A disk that says
+// it could not write the queues' new files back gets none of them in place.
 TEST_P(FaultInjectionHeavyE2E, EveryFileIsOnDiskBeforeItsNameAndItsDirectoryAfter) {
   FaultHost host(GetParam());
+  if (GetParam() == RunKind::Install) host.setPpdDir(referenceRun(RunKind::Install).ppdDir);
+  host.saveTrees();
+  const HostState before = host.capture();
   SandboxResult run = host.runSetup({"--count", "--list"});
   ASSERT_EQ(run.status, 0) << run.err;
   int renames = 0;
   std::vector<std::string> faults = unflushedRenames(run.err, renames);
   EXPECT_GE(renames, 6);  // three queue PPDs and their backups at least
   for (const std::string& fault : faults) ADD_FAILURE() << fault;
+
+  const std::string syncfs = " syncfs ";
+  size_t at = run.err.find(syncfs);
+  ASSERT_NE(at, std::string::npos);
+  size_t number = run.err.rfind('#', at) + 1;
+  host.restore();
+  std::string call = run.err.substr(number, run.err.find(' ', number) - number);
+  SandboxResult failed = host.runSetup({"--fail", call, "--errno", "EIO"});
+  EXPECT_EQ(host.capture().queuePpds, before.queuePpds) << failed.err;
+  EXPECT_NE(host.host().read("/var/log/Mivo4.0_UpdateLog").find("could not write the new files back"),
+            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, FaultInjectionHeavyE2E, ::testing::Values(RunKind::Update, RunKind::Install),
