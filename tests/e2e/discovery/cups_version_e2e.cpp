@@ -18,13 +18,13 @@ std::string versionLine(SandboxHost& host, const std::string& program = kProgram
 class CupsVersionE2E : public ProgramTest {};
 
 TEST_F(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
-  EXPECT_EQ(versionLine(*host), "CUPS Version : 2420 // 2.4.2");  // cups-config of this host
-
-  host->hide("/usr/bin/cups-config");
   // Overlong binary lines ahead of the header must not disturb the reading.
   std::string junk(5000, '\xff');
   junk[1000] = '\0';
   host->write("/etc/cups/printers.conf", junk + "\n# Printer configuration file for CUPS v1.4.6\n", 0600);
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 2420 // 2.4.2");  // cups-config of this host comes first
+
+  host->hide("/usr/bin/cups-config");
   EXPECT_EQ(versionLine(*host), "CUPS Version : 1460 // # Printer configuration file for CUPS v1.4.6");
 
   // Version 1.0.0 and a title without digits are no answer.
@@ -37,8 +37,9 @@ TEST_F(CupsVersionE2E, LocalSourcesAreAskedInOrder) {
   EXPECT_EQ(versionLine(*host), "CUPS Version : 1212// <HTML><HEAD><TITLE>Home - CUPS 1.2.12</TITLE>");
 
   host->hide("/usr/share/cups/doc");
-  host->hide("/usr/share/doc/cups-1.3");
   host->write("/usr/share/cups/data/testprint.ps", "%!PS-Adobe-3.0\n%%Printed Using CUPS v1.1.23\n");
+  EXPECT_EQ(versionLine(*host), "CUPS Version : 1300// /usr/share/doc/cups-1.3");
+  host->hide("/usr/share/doc/cups-1.3");
   EXPECT_EQ(versionLine(*host), "CUPS Version : 1123// %%Printed Using CUPS v1.1.23");
 
   host->hide("/usr/share/cups/data/testprint.ps");

@@ -156,6 +156,9 @@ TEST_F(PpdPlacementE2E, EachLayoutGivesItsInstallDirectory) {
                                [](const std::string& l) { return l.starts_with(latin1("Vínculo ")); });
     EXPECT_TRUE(layout.links < 0 || links == layout.links)
         << links << " links " << ::testing::PrintToString(layout.steps);
+    // Whoever made it, the directory root's PPDs go to is writable by root only.
+    std::string mode = modeOf(fresh, layout.installDir);
+    EXPECT_TRUE(mode == "755" || mode == "?") << mode << " " << ::testing::PrintToString(layout.steps);
   }
 }
 

@@ -66,7 +66,8 @@ TEST_F(InstallE2E, NewInstallationFromADistributionTreeElsewhere) {
            // Directories that root runs programs from are writable by root only.
            {"/opt", "755"},
            {"/opt/orv", "755"},
-           {"/opt/orv/ppd", "755"}})
+           {"/opt/orv/ppd", "755"},
+           {ppdDir, "755"}})
     EXPECT_EQ(modeOf(*host, path), mode) << path;
   EXPECT_EQ(host->read("/opt/orv/etc/mivo4.0.png"), machineText(DIST_DIR "/etc/mivo4.0.png"));
   EXPECT_EQ(host->read("/opt/orv/mivoInfo4.0"), infoFileText("/opt/orv"));

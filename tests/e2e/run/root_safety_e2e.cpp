@@ -166,24 +166,31 @@ TEST_F(RootSafetyE2E, AUserPreparingTheHostGetsNothingFromRootsRun) {
   EXPECT_FALSE(host->exists("/opt/orv/bin/setup"));
 }
 
+// A scheduler a user runs, from a tree of the user's or from one of root's,
+// never tells root where its commands are.
 TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
-  host->write("/opt/orv/mivoInfo4.0",
-              "USRDIR          /opt/orv\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\nOffice\n"
-              "%%ZEBBLOCK_PRINTERS_END\n");
+  auto layOut = [](const std::string& tree) {
+    return "mkdir -p " + tree + "/sbin " + tree + "/bin && cp /bin/sleep " + tree + "/sbin/cupsd && " +
+           "printf '#!/bin/sh\\ntouch /tmp/canary-$(basename $0)\\n' > " + tree + "/bin/lpadmin && cp " + tree +
+           "/bin/lpadmin " + tree + "/bin/lpstat && chmod 755 " + tree + "/bin/*";
+  };
   host->mkdir("/tmp/evil", 0777);
-  ASSERT_EQ(asNobody("mkdir -p /tmp/evil/sbin /tmp/evil/bin && cp /bin/sleep /tmp/evil/sbin/cupsd && "
-                     "printf '#!/bin/sh\\ntouch /tmp/canary-$(basename $0)\\n' > /tmp/evil/bin/lpadmin && "
-                     "cp /tmp/evil/bin/lpadmin /tmp/evil/bin/lpstat && chmod 755 /tmp/evil/bin/* && "
-                     "(setsid /tmp/evil/sbin/cupsd 600 </dev/null >/dev/null 2>&1 &)")
-                .status,
-            0);
-  SandboxResult r = host->run({"/srv/mivo/bin/setup", "-d"}, {.input = "s\n"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_FALSE(host->exists("/tmp/canary-lpadmin") || host->exists("/tmp/canary-lpstat"));
-  std::string log = host->read(kLog);
-  EXPECT_TRUE(linesInOrder(log, {"System gerente de impresoras = CUPS", "CUPS directorio base: /",
-                                 "CUPS directorio binaria: /usr", "lpadmin = /usr/sbin/lpadmin"}))
-      << log;
+  ASSERT_EQ(asNobody(layOut("/tmp/evil")).status, 0);
+  ASSERT_EQ(host->sh(layOut("/srv/alt")).status, 0);  // root's own, an older scheduler's say
+  for (const std::string tree : {"/tmp/evil", "/srv/alt"}) {
+    host->write("/opt/orv/mivoInfo4.0",
+                "USRDIR          /opt/orv\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\nOffice\n"
+                "%%ZEBBLOCK_PRINTERS_END\n");
+    ASSERT_EQ(asNobody("(setsid " + tree + "/sbin/cupsd 600 </dev/null >/dev/null 2>&1 &)").status, 0);
+    SandboxResult r = host->run({"/srv/mivo/bin/setup", "-d"}, {.input = "s\n"});
+    host->sh("pkill -f " + tree + "/sbin/cupsd");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(host->exists("/tmp/canary-lpadmin") || host->exists("/tmp/canary-lpstat")) << tree;
+    std::string log = host->read(kLog);
+    EXPECT_TRUE(linesInOrder(log, {"System gerente de impresoras = CUPS", "CUPS directorio base: /",
+                                   "CUPS directorio binaria: /usr", "lpadmin = /usr/sbin/lpadmin"}))
+        << tree << "\n" << log;
+  }
 }
 
 TEST_F(RootSafetyE2E, PlantedThingsAtFixedPathsNeitherBlockNorRedirect) {

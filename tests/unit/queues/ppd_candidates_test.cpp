@@ -95,6 +95,12 @@ TEST_F(FindModelPpdTest, TakesTheFirstMatchInListingOrderFromOneReading) {
   EXPECT_EQ(findModelPpd(tree_.root() + "/missing", ps, PDL_POSTSCRIPT, 12, found), 0);
   // Every search after the first is answered without opening a file again.
   EXPECT_EQ(ppdCandidateFilesOpened() - openedBefore, 4);
+
+  // A longer model name that begins with the queue's is another model, even of the same id and kind.
+  std::string duo = readWhole(kNewPs);
+  duo.replace(duo.find("\"Tamra Cendra 2100 PS\""), 22, "\"Tamra Cendra 2100 PS Duo PS\"");
+  writeWhole(tree_.root() + "/duo/duo.ppd", duo);
+  EXPECT_EQ(findModelPpd(tree_.root() + "/duo", ps, PDL_POSTSCRIPT, 12, found), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "../test_support.h"
@@ -39,6 +40,18 @@ TEST(CreateOwnFile, ForeignThingsAtTheFixedNameAreLeftAlone) {
     EXPECT_FALSE(fs::is_symlink(fixed));
   }
   EXPECT_EQ(readWhole(tmp.root() + "/victim"), "keep");
+  if (::geteuid() == 0) {
+    // Another user's file there is theirs: neither replaced nor written to.
+    fs::remove(fixed);
+    writeWhole(fixed, "theirs");
+    ASSERT_EQ(::chown(fixed.c_str(), 65534, 65534), 0);
+    FilePtr other = createOwnFile(fixed, path);
+    ASSERT_TRUE(other);
+    EXPECT_NE(path, fixed);
+    std::fputs("ours", other.get());
+    other.reset();
+    EXPECT_EQ(readWhole(fixed), "theirs");
+  }
 }
 
 }  // namespace
