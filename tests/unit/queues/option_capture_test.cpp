@@ -54,6 +54,15 @@ TEST(SplitCarried, WhatTheNewPpdDeclaresDecidesWithoutRegardToCase) {
   EXPECT_EQ(tree.log(),
             "Default Duplex/DuplexNoTumble is not offered by the new PPD; its own default stays.\n"
             "Default ColorModel/Gray: the new PPD has no such option; not carried.\n");
+
+  // A custom size stays behind where the new PPD takes no custom sizes.
+  DeclaredOptions noCustom{{{"pagesize", {"letter", "a4"}}}};
+  OptionList customOnly{{{"PageSize", "Custom.612x792"}}}, none;
+  std::vector<ReportDefault> droppedCustom;
+  splitCarried(noCustom, customOnly, none, droppedCustom);
+  EXPECT_TRUE(none.records.empty());
+  ASSERT_EQ(droppedCustom.size(), 1u);
+  EXPECT_EQ(droppedCustom[0].reason, "choice-not-offered");
 }
 
 TEST(DeclaredOptions, ReadByLibcupsOrNothing) {
