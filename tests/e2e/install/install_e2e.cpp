@@ -160,6 +160,11 @@ TEST_F(InstallE2E, UpdateFromTheOlderVersionArchivesThePpdsAndMigratesTheInforma
                                     "Copiado mivoInfo1.0 a mivoInfo3.0 archivo.",
                                     copyLoopLine(),
                                 }));
+
+  // Migrated again (the current file lost): the archive of the older release's PPDs is the only copy, and stays.
+  host->sh("rm /opt/orv/mivoInfo4.0");
+  ASSERT_EQ(installFromDist().status, 0);
+  EXPECT_EQ(host->read("/var/tmp/MivoPPDFiles4.0-11.tar"), archive);
 }
 
 TEST_F(InstallE2E, UninstallScriptRemovesNothingOnNoAndOnlyItsOwnPathsOnYes) {

@@ -74,6 +74,17 @@ TEST_F(QueueScan, RecognisesTheProductQueuesAndSurvivesHostileFiles) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
+// A dry run leaves an interrupted run's temporaries where they are, and never takes them for queues.
+TEST_F(QueueScan, TemporariesAreNeverQueues) {
+  runSettings().dryRun = true;
+  for (const char* name : {"Office.ppd", ".zebtmpAb12Cd", ".zebotXy34Zw"}) copy(kOldPs, ppdDir_ + "/" + name);
+  int count = -1;
+  QueueList list;
+  scanQueuePpds(list, count);
+  EXPECT_EQ(count, 1);
+  EXPECT_TRUE(std::filesystem::exists(ppdDir_ + "/.zebtmpAb12Cd"));
+}
+
 TEST(IdentifyModel, ModelValueKindAndId) {
   const std::tuple<const char*, int, int> cases[] = {
       // the line, the kind (-1: left as it was), the id (0: none)
