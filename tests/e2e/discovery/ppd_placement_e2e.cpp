@@ -188,6 +188,20 @@ TEST_F(PpdPlacementE2E, OldCupsLinksTheModelDirectoryToItsPpdDirectory) {
     EXPECT_TRUE(change.path == kLog || change.path == kReport) << change;
 }
 
+// Old CUPS with no shared PPD directory only names the directory; the installation makes it, for root only.
+TEST_F(PpdPlacementE2E, ANamedInstallDirectoryIsMadeByTheInstallationForRootOnly) {
+  host->copyIn(DIST_DIR, "/srv/dist");
+  host->hide("/usr/bin/cups-config");
+  host->hide("/usr/share/ppd");
+  host->write("/etc/cups/printers.conf", "# Printer configuration file for CUPS v1.2.7\n", 0600);
+  auto r = host->run({"./bin/setup"}, {.input = "s\ns\n", .env = {{"ZEBLPMODE", "CUPS"}}, .cwd = "/srv/dist"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string log = host->read(kLog);
+  EXPECT_TRUE(hasBlock(log, {"Dir de instalación PPD: /usr/share/cups/model/orv"}));
+  EXPECT_TRUE(hasBlock(log, {"Cambiando los derechos de ejecución de '/usr/share/cups/model/orv' a  00755."}));
+  EXPECT_EQ(modeOf(*host, "/usr/share/cups/model/orv"), "755");
+}
+
 TEST_F(PpdPlacementE2E, CustomEntriesAreRecordedEightAtMost) {
   host->sh("cd /usr/share/cups/model && for i in 1 2 3 4 5 6 7 8 9; do mkdir -p custom$i/sub; done && mkdir custom");
   std::string log = runWith(*host, "CUPS");
