@@ -120,6 +120,9 @@ TEST_F(FleetOptionsE2E, ADryRunTellsWhatItWouldDoAndChangesNothing) {
 TEST_F(FleetOptionsE2E, ARollbackPutsEveryQueueBackAsItWas) {
   ASSERT_EQ(setup().status, 0);
   createQueues();
+  // Another make's PPD with a saved copy of its own is not ours to put back.
+  host->write("/etc/cups/ppd/Other.ppd", "*PPD-Adobe: \"4.3\"\n*ModelName: \"Acme Writer 9\"\n");
+  host->write("/etc/cups/Other.ppd.rpmsave", "*PPD-Adobe: \"4.3\"\n*ModelName: \"Acme Writer 8\"\n");
   const std::string before = queueState();
   ASSERT_EQ(setup().status, 0);
   ASSERT_NE(queueState(), before);
