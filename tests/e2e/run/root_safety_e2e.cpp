@@ -167,7 +167,7 @@ TEST_F(RootSafetyE2E, AUserPreparingTheHostGetsNothingFromRootsRun) {
 }
 
 // A scheduler a user runs, from a tree of the user's or from one of root's,
-// never tells root where its commands are.
+// never tells root where its commands are; a user's program is never run.
 TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
   auto layOut = [](const std::string& tree) {
     return "mkdir -p " + tree + "/sbin " + tree + "/bin && cp /bin/sleep " + tree + "/sbin/cupsd && " +
@@ -177,6 +177,9 @@ TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
   host->mkdir("/tmp/evil", 0777);
   ASSERT_EQ(asNobody(layOut("/tmp/evil")).status, 0);
   ASSERT_EQ(host->sh(layOut("/srv/alt")).status, 0);  // root's own, an older scheduler's say
+  // Nor is a program a user owns in a system directory ever run.
+  host->write("/usr/local/bin/selinuxenabled", "#!/bin/sh\ntouch /tmp/canary-selinuxenabled\n", 0755);
+  ASSERT_EQ(host->sh("chown nobody /usr/local/bin/selinuxenabled").status, 0);
   for (const std::string tree : {"/tmp/evil", "/srv/alt"}) {
     host->write("/opt/orv/mivoInfo4.0",
                 "USRDIR          /opt/orv\n%%ZEBBLOCK_PRINTERS_BEGIN\nDefault\nOffice\n"
@@ -185,7 +188,8 @@ TEST_F(RootSafetyE2E, AFakeSchedulerOfAUserNeverLendsRootItsPrograms) {
     SandboxResult r = host->run({"/srv/mivo/bin/setup", "-d"}, {.input = "s\n"});
     host->sh("pkill -f " + tree + "/sbin/cupsd");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(host->exists("/tmp/canary-lpadmin") || host->exists("/tmp/canary-lpstat")) << tree;
+    for (const char* canary : {"/tmp/canary-lpadmin", "/tmp/canary-lpstat", "/tmp/canary-selinuxenabled"})
+      EXPECT_FALSE(host->exists(canary)) << tree << ": " << canary;
     std::string log = host->read(kLog);
     EXPECT_TRUE(linesInOrder(log, {"System gerente de impresoras = CUPS", "CUPS directorio base: /",
                                    "CUPS directorio binaria: /usr", "lpadmin = /usr/sbin/lpadmin"}))
