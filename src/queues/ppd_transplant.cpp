@@ -78,13 +78,7 @@ int processNewPPD(std::string_view in, std::string& out, const OptionList& optio
                   std::vector<std::string>* written) {
   logIfAny(formatText("processNewPPD(nOptions=%d)\n", optionCount));
   Transplant transplant(out, options, written);
-  while (!in.empty()) {
-    size_t length = std::min(in.size(), kLinePieceMax);
-    size_t lineFeed = in.substr(0, length).find('\n');
-    if (lineFeed != std::string_view::npos) length = lineFeed + 1;
-    transplant.piece(in.substr(0, length));
-    in.remove_prefix(length);
-  }
+  for (std::string_view piece : linePieces(in, false)) transplant.piece(piece);
   return 0;
 }
 

@@ -44,20 +44,6 @@ inline FILE* report() {
   return stream ? stream : stdout;
 }
 
-// The text cut as the program's line reader cuts a file: each piece up to
-// and including its line feed, never more than 255 bytes.
-inline std::vector<std::string_view> readerPieces(std::string_view text, size_t max = 255) {
-  std::vector<std::string_view> pieces;
-  while (!text.empty()) {
-    size_t length = std::min(text.size(), max);
-    size_t lineFeed = text.substr(0, length).find('\n');
-    if (lineFeed != std::string_view::npos) length = lineFeed + 1;
-    pieces.push_back(text.substr(0, length));
-    text.remove_prefix(length);
-  }
-  return pieces;
-}
-
 // Whole lines, each with its line feed (the last may have none), any length.
 inline std::vector<std::string_view> wholeLines(std::string_view text) {
   std::vector<std::string_view> lines;

@@ -3,6 +3,7 @@
 #include "fuzz_options.h"
 #include "fuzz_support.h"
 #include "queues/ppd_transplant.h"
+#include "sys/line_reading.h"
 
 namespace {
 
@@ -84,6 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(written.size() <= rewritten);
   for (const std::string& keyword : written) FUZZ_CHECK(isCapturedKeyword(options, keyword));
 
-  for (std::string_view piece : fuzz::readerPieces(input.ppd)) checkDefaultLine(piece);
+  for (std::string_view piece : linePieces(input.ppd, false)) checkDefaultLine(piece);
   return 0;
 }

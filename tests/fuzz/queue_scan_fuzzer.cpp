@@ -3,6 +3,7 @@
 #include "fuzz_support.h"
 #include "queues/model_table.h"
 #include "queues/queue_inventory.h"
+#include "sys/line_reading.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text = fuzz::asText(data, size);
-  for (std::string_view piece : fuzz::readerPieces(text)) checkLine(piece);
+  for (std::string_view piece : linePieces(text, false)) checkLine(piece);
   checkEntry(findModelEntry(text), text);
   return 0;
 }
