@@ -149,7 +149,7 @@ std::map<int, MessageRow> readMessages(const std::string& file) {
 
 void writeMessages(const std::map<int, MessageRow>& messages, std::ostream& out) {
   out << "// Generated from data/messages.tsv; edit that file instead.\n"
-      << "#include \"run/message_catalogue.h\"\n\n"
+      << "#include \"services/message_catalogue.h\"\n\n"
       << "const MessageEntry kMessageEntries[] = {\n";
   for (const auto& [number, row] : messages) out << "    {" << number << ", " << literal(row.text) << "},\n";
   out << "};\nconst int kMessageEntryCount = " << messages.size() << ";\n";

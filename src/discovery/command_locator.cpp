@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 #include "sys/trusted_paths.h"
 
 namespace {

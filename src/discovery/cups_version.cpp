@@ -10,9 +10,9 @@
 #include <cstdlib>
 
 #include "discovery/command_locator.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"

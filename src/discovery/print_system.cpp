@@ -5,9 +5,9 @@
 #include <array>
 #include <cstdlib>
 
-#include "run/run_log.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"

@@ -1,9 +1,9 @@
 #include "discovery/selinux.h"
 
 #include "discovery/command_locator.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/paths.h"
 #include "sys/trusted_paths.h"
 

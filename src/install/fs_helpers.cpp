@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run/run_log.h"
+#include "services/run_log.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
 #include "sys/text.h"

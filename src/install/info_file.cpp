@@ -5,8 +5,8 @@
 
 #include <sys/stat.h>
 
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/atomic_files.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"

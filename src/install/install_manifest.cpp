@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"

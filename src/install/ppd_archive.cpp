@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run/run_driver.h"
-#include "run/run_log.h"
-#include "run/shell.h"
+#include "app/run_driver.h"
+#include "services/run_log.h"
+#include "services/shell.h"
 #include "sys/file_handles.h"
 #include "sys/temp_files.h"
 #include "sys/text.h"

@@ -3,9 +3,9 @@
 #include <array>
 #include <ctime>
 
-#include "run/run_log.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/atomic_files.h"
 #include "sys/product.h"
 #include "sys/safe_dirs.h"

@@ -11,8 +11,8 @@
 
 #include "install/fs_helpers.h"
 #include "ppd/ppd_directories.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/file_handles.h"
 #include "sys/paths.h"
 #include "sys/text.h"

@@ -6,8 +6,8 @@
 #include <array>
 #include <optional>
 
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 
 namespace {
 

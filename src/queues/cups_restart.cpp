@@ -3,8 +3,8 @@
 #include <string>
 
 #include "discovery/command_locator.h"
-#include "run/run_log.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/shell.h"
 #include "sys/paths.h"
 
 namespace {

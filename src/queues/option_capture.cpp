@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "run/run_log.h"
+#include "services/run_log.h"
 #include "sys/file_handles.h"
 
 // The PPD API of libcups is deprecated but is the reader the scheduler uses.

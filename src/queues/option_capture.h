@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/run_report.h"
+#include "services/run_report.h"
 
 struct OptionRecord {
   std::string keyword;  // without the leading '*', e.g. PageSize

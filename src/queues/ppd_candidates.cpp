@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "queues/queue_inventory.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/atomic_files.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"

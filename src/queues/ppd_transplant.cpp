@@ -3,8 +3,8 @@
 #include <strings.h>
 
 #include "queues/queue_inventory.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/line_reading.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "queues/model_table.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/atomic_files.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"

@@ -18,7 +18,7 @@
 
 #include "queues/option_capture.h"
 #include "queues/queue_list.h"
-#include "run/run_report.h"
+#include "services/run_report.h"
 #include "sys/atomic_files.h"
 #include "sys/safe_dirs.h"
 

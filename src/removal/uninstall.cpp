@@ -6,10 +6,10 @@
 #include <optional>
 
 #include "queues/queue_list.h"
-#include "run/run_log.h"
-#include "run/run_report.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_log.h"
+#include "services/run_report.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
 #include "sys/text.h"

@@ -3,7 +3,7 @@
 // checked against its text when the program is built.
 #include <string>
 
-#include "run/run_log.h"
+#include "services/run_log.h"
 
 void tellWhatWasSaved(const std::string& from, const std::string& to) {
 #ifdef WRONG_ARGUMENTS

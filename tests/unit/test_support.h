@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/shell.h"
+#include "services/shell.h"
 
 inline std::string readWhole(const std::string& path) {
   std::ostringstream text;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../test_support.h"
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 
 namespace {
 

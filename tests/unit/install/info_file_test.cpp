@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "../test_support.h"
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "../test_support.h"
-#include "run/shell.h"
+#include "services/shell.h"
 
 namespace {
 

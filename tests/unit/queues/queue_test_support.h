@@ -5,8 +5,8 @@
 #include <string>
 
 #include "../test_support.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 
 // A fresh directory with the run log opened inside it; all gone at the end.
 class QueueTestTree : public TempDir {

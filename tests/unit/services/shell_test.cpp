@@ -1,4 +1,4 @@
-#include "run/shell.h"
+#include "services/shell.h"
 
 #include <gtest/gtest.h>
 

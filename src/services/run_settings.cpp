@@ -1,4 +1,4 @@
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 
 namespace {
 RunSettings gSettings;

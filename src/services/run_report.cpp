@@ -1,10 +1,10 @@
-#include "run/run_report.h"
+#include "services/run_report.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "run/run_driver.h"
-#include "run/run_settings.h"
+#include "app/run_driver.h"
+#include "services/run_settings.h"
 #include "sys/atomic_files.h"
 #include "sys/product.h"
 #include "sys/text.h"

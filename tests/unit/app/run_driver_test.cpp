@@ -1,4 +1,4 @@
-#include "run/run_driver.h"
+#include "app/run_driver.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 
 #include "../test_support.h"
 #include "install/install_manifest.h"
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "run/run_end.h"
+#include "app/run_end.h"
 
 #include <cstdlib>
 
-#include "run/run_log.h"
-#include "run/run_report.h"
-#include "run/run_settings.h"
+#include "services/run_log.h"
+#include "services/run_report.h"
+#include "services/run_settings.h"
 
 int exitStatusFor(const std::string& outcome, bool strict) {
   if (!strict || outcome == "ok") return 0;

@@ -1,9 +1,9 @@
 #include <exception>
 
-#include "run/run_driver.h"
-#include "run/run_end.h"
-#include "run/run_log.h"
-#include "run/run_report.h"
+#include "app/run_driver.h"
+#include "app/run_end.h"
+#include "services/run_log.h"
+#include "services/run_report.h"
 
 int main(int argc, char** argv) {
   try {

@@ -1,9 +1,9 @@
-#include "run/console_questions.h"
+#include "services/console_questions.h"
 
 #include <array>
 #include <cstdio>
 
-#include "run/message_catalogue.h"
+#include "services/message_catalogue.h"
 
 namespace {
 

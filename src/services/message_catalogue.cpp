@@ -1,4 +1,4 @@
-#include "run/message_catalogue.h"
+#include "services/message_catalogue.h"
 
 #include <algorithm>
 

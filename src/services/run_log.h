@@ -5,7 +5,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "run/message_catalogue.h"
+#include "services/message_catalogue.h"
 #include "sys/text.h"
 
 constexpr const char* kLogSeparator = "=======================================";

@@ -1,10 +1,10 @@
-#include "run/run_log.h"
+#include "services/run_log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "../test_support.h"
-#include "run/run_settings.h"
+#include "services/run_settings.h"
 
 namespace {
 

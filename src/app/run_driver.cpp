@@ -1,4 +1,4 @@
-#include "run/run_driver.h"
+#include "app/run_driver.h"
 
 #include <getopt.h>
 #include <unistd.h>
@@ -25,12 +25,12 @@
 #include "queues/queue_rollback.h"
 #include "queues/queue_update.h"
 #include "removal/uninstall.h"
-#include "run/console_questions.h"
-#include "run/run_end.h"
-#include "run/run_log.h"
-#include "run/run_report.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/console_questions.h"
+#include "app/run_end.h"
+#include "services/run_log.h"
+#include "services/run_report.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 
 namespace {
 

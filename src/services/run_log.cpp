@@ -1,4 +1,4 @@
-#include "run/run_log.h"
+#include "services/run_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "run/run_report.h"
-#include "run/run_settings.h"
-#include "run/shell.h"
+#include "services/run_report.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/file_handles.h"
 #include "sys/product.h"
 

@@ -1,10 +1,10 @@
-#include "run/run_report.h"
+#include "services/run_report.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "run/run_end.h"
+#include "app/run_end.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "run/console_questions.h"
+#include "services/console_questions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "run/shell.h"
+#include "services/shell.h"
 
 #include <signal.h>
 #include <sys/wait.h>
