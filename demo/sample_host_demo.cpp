@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_report.h"  // utf8Text: the log is ISO-8859-1, the terminal wants UTF-8
+#include "services/run_report.h"  // utf8Text: the log is ISO-8859-1, the terminal wants UTF-8
 #include "sandbox/sandbox_host.h"
 
 namespace {
