@@ -58,9 +58,9 @@ void showDefaults(SandboxHost& host, const std::string& when) {
 
 // The run report, trimmed to what an automation looks at first.
 void showReport(SandboxHost& host) {
-  heading("Run report /var/log/Mivo4.0_UpdateReport.json (kind, outcome, queues)");
+  heading("Run report /var/log/mivo/Mivo4.0_UpdateReport.json (kind, outcome, queues)");
   shell(host,
-        "python3 -c 'import json; r = json.load(open(\"/var/log/Mivo4.0_UpdateReport.json\")); "
+        "python3 -c 'import json; r = json.load(open(\"/var/log/mivo/Mivo4.0_UpdateReport.json\")); "
         "print(json.dumps({k: r[k] for k in (\"kind\", \"outcome\", \"errors\")}, indent=1)); "
         "[print(json.dumps({k: q[k] for k in (\"name\", \"oldPpd\", \"outcome\", \"newPpd\", \"defaultsCarried\", "
         "\"defaultsNotCarried\")})) for q in r[\"queues\"]]'");

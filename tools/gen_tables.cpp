@@ -108,12 +108,16 @@ std::string literal(const std::string& bytes) {
 }
 
 // The argument kinds that a message text asks for, in order: Text for %s,
-// Int for %d, Octal for %o. Any other conversion fails the build.
+// Int for %d, Octal for %o (numbers may carry a width, %04o). Any other
+// conversion fails the build.
 std::vector<std::string> argumentKinds(const std::string& file, int line, const std::string& text) {
   std::vector<std::string> kinds;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') continue;
     if (++i == text.size()) fail(file, line, "a lone % at the end");
+    size_t width = i;
+    while (i + 1 < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i > width && text[i] != 'd' && text[i] != 'o') fail(file, line, "a width on a conversion other than %d or %o");
     switch (text[i]) {
       case '%': break;
       case 's': kinds.push_back("Text"); break;

@@ -11,8 +11,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     // Every unit keeps its failures to itself; should one ever escape, the
     // run still ends in order, its log closed and its report written.
-    logFailure(std::string("setup: the run stopped: ") + error.what());
-    runReport().markAborted(error.what());
+    std::string cause = formatMessage(msg::kCauseRunStopped, std::string(error.what()));
+    logMessage(cause);
+    runReport().markAborted(cause);
     endRun();
   }
 }

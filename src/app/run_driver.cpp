@@ -1,6 +1,5 @@
 #include "app/run_driver.h"
 
-#include <getopt.h>
 #include <unistd.h>
 
 #include <array>
@@ -8,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/run_end.h"
 #include "discovery/command_locator.h"
 #include "discovery/cups_version.h"
 #include "discovery/print_system.h"
@@ -26,102 +28,45 @@
 #include "queues/queue_update.h"
 #include "removal/uninstall.h"
 #include "services/console_questions.h"
-#include "app/run_end.h"
+#include "services/effects.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
 #include "services/run_report.h"
 #include "services/run_settings.h"
 #include "services/shell.h"
+#include "services/terminal.h"
 
 namespace {
 
-// The product's options, and -n (dry run), -r (rollback), -x (strict status).
-constexpr const char* kOptionString = "df:hi:m:nq:ru:w:x:S:D:Z:";
-
-// Leading-number reading: text that does not start with a number reads as 0.
-int leadingNumber(const char* text) {
-  long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
+// What the driver hands to the units for one run.
+struct RunState {
+  QueueList queueList;
+  InstallTable installTable;
+  std::vector<ModelLink> modelLinks;
+  InstallDirPlan ppdPlan{"", InstallDirAction::NameOnly};
+  PpdCandidates candidates;
+  std::string foundDir;  // the installation an information file names
+  int foundKind = -1;
+  int found = 0;
+};
 
 std::string currentTime() {
   std::time_t now = std::time(nullptr);
   return std::ctime(&now);
 }
 
-// A path option longer than a path may be is refused rather than cut.
-void requireFittingPath(const char* what, const std::string& value) {
-  if (value.size() <= kPathMax) return;
-  std::string line = formatText("setup: %s is longer than %zu bytes; nothing done.\n", what, kPathMax);
-  if (runSettings().logOpened) logMessage(line);
-  writeStderr(line);
-  runReport().markRefused(line.substr(0, line.size() - 1));
+// Stops the run: the cause on the terminal and, where there is one, in the
+// log; the report carries it too.
+[[noreturn]] void stopRun(RunOutcome how, const std::string& cause, const std::string& reason) {
+  if (runSettings().logOpened) logIfAny(cause);
+  writeStderr(cause);
+  if (how == RunOutcome::Refused) {
+    runReport().markRefused(reason);
+  } else {
+    runReport().markAborted(reason);
+  }
   endRun();
 }
-
-template <class Handler>
-void parseOptions(const std::vector<std::string>& args, Handler handle) {
-  for (const OptionWord& word : optionWords(args, true)) handle(word.letter, word.argument.c_str());
-}
-
-}  // namespace
-
-std::vector<OptionWord> optionWords(const std::vector<std::string>& args, bool complain) {
-  // getopt may reorder what it is given, so every call parses its own copy.
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (std::string& arg : copy) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<OptionWord> words;
-  int savedOpterr = opterr;
-  opterr = complain ? 1 : 0;
-  optind = 0;  // full reset of the parser
-  for (int opt; (opt = getopt(static_cast<int>(copy.size()), argv.data(), kOptionString)) != -1;)
-    words.push_back({opt, optarg ? optarg : ""});
-  optind = 0;
-  opterr = savedOpterr;
-  return words;
-}
-
-void firstOptionPass(const std::vector<std::string>& args) {
-  RunSettings& s = runSettings();
-  parseOptions(args, [&s](int opt, const char* optarg) {
-    switch (opt) {
-      case 'd': s.uninstallRequested = 1; break;
-      case 'f': s.allowAnyDir = leadingNumber(optarg); break;
-      case 'S': s.seLinuxMode = leadingNumber(optarg); break;
-      case 'n': s.dryRun = true; break;
-      case 'r': s.rollback = true; break;
-      case 'x': s.strictStatus = leadingNumber(optarg) != 0; break;
-      case 'h': printUsage();
-      default: break;
-    }
-  });
-}
-
-void secondOptionPass(const std::vector<std::string>& args) {
-  RunSettings& s = runSettings();
-  parseOptions(args, [&s](int opt, const char* optarg) {
-    switch (opt) {
-      case 'D':
-      case 'Z': s.debugLevel = leadingNumber(optarg); break;
-      case 'i':
-        requireFittingPath("the manifest name of -i", optarg);
-        s.manifestName = optarg;
-        break;
-      case 'q': s.queryMode = std::max(0, leadingNumber(optarg)); break;
-      case 'u':
-        requireFittingPath("the installation directory of -u", optarg);
-        s.installDir = optarg;
-        break;
-      case 'h': printUsage();
-      default: break;  // -m and -w are accepted and change nothing
-    }
-  });
-}
-
-namespace {
 
 std::string workingDirectory() {
   std::array<char, PATH_MAX> cwd{};
@@ -153,7 +98,7 @@ void checkSourceDir() {
   std::string text = formatMessage(msg::kNotFromProductDir);
   logIfAny(text);
   writeStderr(text + "\n");
-  runReport().markRefused("not started from under /opt/orv (-f 0)");
+  runReport().markRefused(formatMessage(msg::kCauseNotFromProductDir));
   endRun();
 }
 
@@ -168,32 +113,42 @@ void checkRoot() {
   if (s.uid == 0) return;
   if (s.debugLevel > 0) writeStderr("Must be root.\nExiting.\n");
   logIfAny(formatText("%s\n", messageText(msg::kMustBeRoot)));
-  runReport().markRefused("not run as root");
+  // Without a log the message above went to the terminal already.
+  if (s.logOpened) writeStderr(formatMessage(msg::kCauseNotRoot));
+  runReport().markRefused(std::string(withoutLineEnd(formatMessage(msg::kCauseNotRoot))));
   endRun();
 }
 
-// An installation directory that is the root or a system directory is
-// refused before anything is installed or removed.
-void requireUsableInstallDir(const std::string& dir, const std::string& base) {
-  InstallDirVerdict verdict = checkInstallDir(dir, base);
-  if (verdict.refusal.empty()) return;
-  std::string line = "setup: " + verdict.refusal + "; refused, nothing installed or removed.\n";
-  logMessage(line);
-  writeStderr(line);
-  runReport().markRefused(verdict.refusal);
-  endRun();
+std::string installDirRefusal(const InstallDirVerdict& verdict, const std::string& given) {
+  switch (verdict.refusal) {
+    case InstallDirRefusal::None: return {};
+    case InstallDirRefusal::Empty: return formatMessage(msg::kCauseInstallDirEmpty);
+    case InstallDirRefusal::System: return formatMessage(msg::kCauseInstallDirSystem, given, verdict.dir);
+    case InstallDirRefusal::NotRootOnly: return formatMessage(msg::kCauseInstallDirNotRoot, given, verdict.dir);
+    case InstallDirRefusal::NotADirectory: return formatMessage(msg::kCauseInstallDirNotDir, given, verdict.dir);
+    case InstallDirRefusal::NotTheProducts: return formatMessage(msg::kCauseInstallDirForeign, given, verdict.dir);
+  }
+  return {};
 }
 
-void settleInstallDir() {
+// An installation directory is the product's or new; anything else is
+// refused before anything is made or removed. The canonical directory.
+std::string requireUsableInstallDir(const std::string& dir, const std::string& base) {
+  const RunSettings& s = runSettings();
+  InstallDirVerdict verdict = checkInstallDir(dir, base, s.sourceDir, productRecord().installDir);
+  std::string cause = installDirRefusal(verdict, dir);
+  if (!cause.empty()) stopRun(RunOutcome::Refused, cause, std::string(withoutLineEnd(cause)));
+  return verdict.dir;
+}
+
+void settleInstallDir(RunState& run) {
   RunSettings& s = runSettings();
-  requireUsableInstallDir(s.installDir, s.startDir);
-  s.installDir = checkInstallDir(s.installDir, s.startDir).dir;
+  s.installDir = requireUsableInstallDir(s.installDir, s.startDir);
+  run.found = findExistingInstall(run.foundDir, run.foundKind);
   // An installation found on the host names its own directory: refused before
   // the run makes anything at all, the PPD directory included.
-  std::string found;
-  int kind = 0;
-  if (!s.uninstallRequested && findExistingInstall(found, kind) == 1 && !found.empty())
-    requireUsableInstallDir(found, "/");
+  if (!s.uninstallRequested && run.found == 1 && !run.foundDir.empty())
+    run.foundDir = requireUsableInstallDir(run.foundDir, "/");
 }
 
 std::string printerManagerName(int kind) {
@@ -209,8 +164,9 @@ std::string printerManagerName(int kind) {
 void detectPrintSystem() {
   RunSettings& s = runSettings();
   if (s.debugLevel > 0) writeStderr("Root mode: getting printer manager.\n");
+  showProgress(formatMessage(msg::kPhaseDiscovery));
   // What an interrupted run left in /tmp goes before this run makes its own.
-  if (!s.dryRun) removeStaleScratchFiles();
+  removeStaleScratchFiles();
   s.printerManager = printerManagerFromEnvironment();
   if (s.printerManager == 0) s.printerManager = detectPrinterManager();
   logIfAny(std::string(messageText(msg::kPrintSystemIs)) + printerManagerName(s.printerManager) + "\n");
@@ -231,17 +187,19 @@ void gatherCupsFacts() {
   s.commands.cupsDataDir = queryCupsDir("datadir").value_or("");
   s.commands.lpadmin = findCupsCommand("lpadmin");
   s.commands.lpstat = findCupsCommand("lpstat");
-  logIfAny(formatText("lpadmin = %s\n", s.commands.lpadmin.c_str()));
-  logIfAny(formatText("lpstat  = %s\n", s.commands.lpstat.c_str()));
+  logMsg(msg::kLpadminPath, s.commands.lpadmin);
+  logMsg(msg::kLpstatPath, s.commands.lpstat);
 }
 
-void settlePpdDirectories() {
+// The PPD directories and the one that will receive the product's PPD
+// files; nothing is made before the run goes on to install.
+void settlePpdDirectories(RunState& run) {
   RunSettings& s = runSettings();
   s.ppdLocationFlags = findPpdDirectories(s.existingPpdDir);
+  run.ppdPlan = {s.ppdInstallDir, InstallDirAction::NameOnly};
   if (s.cupsModelDir.empty()) return;
-  int rowCount = 0;
-  scanModelDirLinks(rowCount);
-  if (!s.cupsModelDir.empty()) choosePpdInstallDir(s.existingPpdDir, rowCount);
+  scanModelDirLinks(run.modelLinks);
+  if (!s.cupsModelDir.empty()) run.ppdPlan = choosePpdInstallDir(s.existingPpdDir, run.modelLinks);
 }
 
 // Logs a closing text and shows it on the terminal.
@@ -250,122 +208,132 @@ void tellAndLog(const std::string& text) {
   logIfAny(text);
 }
 
-[[noreturn]] void removalBranch() {
+[[noreturn]] void removalBranch(RunState& run) {
   RunSettings& s = runSettings();
-  int kind = 0;
-  s.existingInstall = findExistingInstall(s.existingInstallDir, kind);
+  s.existingInstall = run.found;
+  s.existingInstallDir = run.foundDir;
   if (s.existingInstall != 1) {
     writeStderr(messageText(msg::kNoInstallationFound));
     logMsg(msg::kNoInstallationFound);
     writeStderr(messageText(msg::kSorry));
     logMsg(msg::kSorry);
-    runReport().markAborted("no installation found");
+    runReport().markAborted(formatMessage(msg::kCauseNoInstallation));
     endRun();
   }
   if (askYesNo(messageText(msg::kAskRemoval)) != kAnswerYes) {
     tellAndLog(formatMessage(msg::kAbandonedByUser));
-    runReport().markAborted("the removal was not confirmed");
+    runReport().markAborted(formatMessage(msg::kCauseNotConfirmed));
     endRun();
   }
-  readInfoPrinters(kind, s.queueList);
+  readInfoPrinters(run.foundKind, run.queueList);
   logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
-  int removed = removeQueues();
+  int removed = removeQueues(run.queueList);
   removed += removeInstalledFiles();
+  reportQueuesLeft(run.queueList);
   if (removed > 0) {
     tellAndLog(formatMessage(msg::kRemovalDone));
   } else {
     // Saying the product was removed when nothing was would mislead.
-    tellAndLog("Nothing of Mivo was found in '" + s.installDir + "'; nothing was removed.");
-    runReport().markAborted("nothing of the product was found in " + s.installDir);
+    std::string text = formatMessage(msg::kCauseNothingRemoved, s.installDir);
+    tellAndLog(text);
+    runReport().markAborted(text);
   }
   endRun();
 }
 
-// The directory named by an information file, canonical; refused like -u.
-void adoptInstallDirOf(const std::string& found) {
+void adoptExistingInstall(RunState& run) {
   RunSettings& s = runSettings();
-  requireUsableInstallDir(found, "/");
-  s.existingInstallDir = checkInstallDir(found, "/").dir;
-}
-
-void adoptExistingInstall() {
-  RunSettings& s = runSettings();
-  int kind = 0;
-  s.existingInstall = findExistingInstall(s.existingInstallDir, kind);
+  s.existingInstall = run.found;
+  s.existingInstallDir = run.foundDir;
   if (s.existingInstall != 1) {
     logMsg(msg::kNewInstallation);
     return;
   }
-  if (!s.existingInstallDir.empty()) adoptInstallDirOf(s.existingInstallDir);
   logMsg(msg::kExistingInstallFound, s.existingInstallDir);
   if (ensureDirectory(s.existingInstallDir, 0, 0755) == -1) {
     logMsg(msg::kInstallDirMissing, s.existingInstallDir);
     return;
   }
   s.installDir = s.existingInstallDir;
-  s.updateKind = (kind == kUpdateFromOlder || kind == kUpdateCurrent) ? kind : kNewInstall;
-  logMsg(msg::kUpdateMode, kind);
+  s.updateKind = run.foundKind == 1 || run.foundKind == 2 ? static_cast<UpdateKind>(run.foundKind)
+                                                           : UpdateKind::NewInstall;
+  logMsg(msg::kUpdateMode, run.foundKind);
   logMsg(msg::kInstallDirPresent, s.existingInstallDir);
-  readInfoPrinters(kind, s.queueList);
+  seedRecordFromInstallation();
+  readInfoPrinters(run.foundKind, run.queueList);
   logMsg(msg::kInfoPrinterCount, s.infoPrinterCount);
-  clearQueueList(&s.queueList);
+  run.queueList = QueueList{};
 }
 
 void confirmInstall() {
   const RunSettings& s = runSettings();
   if (s.queryMode == 0 || s.dryRun) return;
-  Message<> question = s.updateKind == kUpdateFromOlder ? msg::kAskUpdateFromOlder
-                       : s.updateKind == kUpdateCurrent ? msg::kAskUpdate
-                                                        : msg::kAskInstall;
+  Message<> question = s.updateKind == UpdateKind::FromOlder ? msg::kAskUpdateFromOlder
+                       : s.updateKind == UpdateKind::Current ? msg::kAskUpdate
+                                                             : msg::kAskInstall;
   if (askYesNo(messageText(question)) == kAnswerYes) return;
   tellAndLog(formatMessage(msg::kAbandonedByUser));
-  runReport().markAborted("the installation was not confirmed");
+  runReport().markAborted(formatMessage(msg::kCauseNotConfirmed));
   endRun();
 }
 
-void readManifest() {
+// Why the host cannot take the product, in words for the terminal.
+std::string hostCause() {
+  const RunSettings& s = runSettings();
+  if (s.noCupsDaemon) return formatMessage(msg::kCauseNoScheduler);
+  return formatMessage(msg::kCauseNoFoomatic);
+}
+
+void readManifest(RunState& run) {
   RunSettings& s = runSettings();
-  s.manifestCount = getInfoData();
+  s.manifestCount = getInfoData(run.installTable);
+  std::string cause;
   if (s.manifestCount <= 0) {
     s.abortRequested = 1;
     logMsg(msg::kManifestMissing, s.sourceDir, s.manifestName);
     s.manifestCount = 0;
+    cause = formatMessage(msg::kCauseNoTree, s.sourceDir, s.manifestName);
   }
-  if (s.abortRequested) {
-    logMsg(msg::kInstallationStopped);
-    runReport().markAborted(s.manifestCount == 0 ? "install manifest missing or empty"
-                                                 : "the host cannot take the product");
-    endRun();
-  }
+  if (!s.abortRequested) return;
+  logMsg(msg::kInstallationStopped);
+  if (cause.empty()) cause = hostCause();
+  writeStderr(cause);
+  runReport().markAborted(std::string(withoutLineEnd(cause)));
+  endRun();
 }
 
-[[noreturn]] void installBranch() {
+[[noreturn]] void installBranch(RunState& run) {
   RunSettings& s = runSettings();
-  adoptExistingInstall();
-  if (!s.dryRun) runReport().setKind(s.updateKind == kNewInstall ? "install" : "update");
+  adoptExistingInstall(run);
+  if (!s.dryRun) runReport().setKind(s.updateKind == UpdateKind::NewInstall ? RunKind::Install : RunKind::Update);
   if (!s.installDir.empty() && s.installDir.back() == '/') s.installDir.pop_back();
-  readManifest();
+  readManifest(run);
   confirmInstall();
-  if (s.dryRun) {
-    planInstall(s.manifestCount);
-  } else {
-    goInstall(s.manifestCount);
-  }
+  showProgress(formatMessage(msg::kPhaseInstall));
+  settlePpdInstallDir(run.ppdPlan);
+  if (!goInstall(run.installTable, s.manifestCount)) endRun();
+  showProgress(formatMessage(msg::kPhaseQueues));
   int count = 0;
-  scanQueuePpds(s.queueList, count);
-  if (count > 0) updateQueues(s.ppdInstallDir, s.queueList, count, s.queryMode);
-  if (!s.dryRun) restartCups();
+  scanQueuePpds(run.queueList, count, run.candidates);
+  if (count > 0) updateQueues(s.ppdInstallDir, run.queueList, count, s.queryMode, run.candidates);
+  clearProgress();
+  // The queue update has restarted the scheduler, or said why it did not.
+  if (hostChanged()) {
+    restartCups();
+  } else if (count == 0) {
+    logMsg(msg::kNothingChanged);
+  }
   endRun();
 }
 
 [[noreturn]] void rollbackBranch() {
   const RunSettings& s = runSettings();
   if (s.printerManager != kPrinterCups) {
-    logFailure("setup: queues are rolled back on a CUPS host only; nothing done.");
-    runReport().markAborted("the print system is not CUPS");
-    endRun();
+    std::string cause = formatMessage(msg::kRollbackOnlyCups);
+    stopRun(RunOutcome::Aborted, cause + "\n", cause);
   }
-  if (rollbackQueues(s.queryMode) > 0 && !s.dryRun) restartCups();
+  rollbackQueues(s.queryMode);
+  restartCupsIfChanged();
   endRun();
 }
 
@@ -373,17 +341,63 @@ void readManifest() {
 void refuseConflictingOptions() {
   const RunSettings& s = runSettings();
   if (!s.uninstallRequested || (!s.dryRun && !s.rollback)) return;
-  std::string line = "setup: -d cannot be combined with -n or -r; nothing done.\n";
-  writeStderr(line);
-  runReport().markRefused(line.substr(0, line.size() - 1));
+  std::string cause = formatMessage(msg::kCauseConflict);
+  writeStderr(cause);
+  runReport().markRefused(std::string(withoutLineEnd(cause)));
   endRun();
 }
 
-const char* runKind(const RunSettings& s) {
-  if (s.dryRun) return "dry-run";
-  if (s.uninstallRequested) return "removal";
-  if (s.rollback) return "rollback";
-  return "install";
+RunKind runKind(const RunSettings& s) {
+  if (s.dryRun) return RunKind::DryRun;
+  if (s.uninstallRequested) return RunKind::Removal;
+  if (s.rollback) return RunKind::Rollback;
+  return RunKind::Install;
+}
+
+// A wrong command line changes nothing: not even the log is replaced.
+void judgeCommandLine(const std::vector<std::string>& args) {
+  CommandLineCheck check = checkCommandLine(args);
+  switch (check.ask) {
+    case CommandLineAsk::Run: return;
+    case CommandLineAsk::Help: writeStdout(usageText()); std::exit(0);
+    case CommandLineAsk::Version: writeStdout(versionText()); std::exit(0);
+    case CommandLineAsk::Error:
+      writeStderr(check.error + usageText());
+      std::exit(2);
+  }
+}
+
+void startRun(const std::vector<std::string>& args) {
+  resetRunSettings();
+  resetProductRecord();
+  readTerminalCharset();
+  judgeCommandLine(args);
+  RunSettings& s = runSettings();
+  s.startDir = workingDirectory();
+  resolveStartCommands();
+  firstOptionPass(args);
+  // A dry run plans every change instead of making it.
+  startEffects(s.dryRun);
+  runReport().start(runKind(s));
+  refuseConflictingOptions();
+}
+
+void openTheLog(const char* startPath) {
+  RunSettings& s = runSettings();
+  if (s.uninstallRequested == 0 && s.seLinuxMode != 0 && !s.rollback) {
+    writeStderr(".......\n");
+    installSelinuxModule();
+  }
+  s.logFileName = s.places.logPath;
+  s.logOpened = openLog(s.uid);
+  resolveSharedCommands();
+  logIfAny(formatMessage(msg::kStartLine, currentTime()));
+  std::string start = startPath ? startPath : "";
+  if (start.size() > kPathMax) {
+    std::string cause = formatMessage(msg::kCauseTooLong, formatMessage(msg::kWhatStartPath), static_cast<int>(kPathMax));
+    stopRun(RunOutcome::Refused, cause, std::string(withoutLineEnd(cause)));
+  }
+  if (!start.empty()) findSourceDir(start);
 }
 
 }  // namespace
@@ -402,17 +416,6 @@ void findSourceDir(const std::string& startPath) {
   logMsg(msg::kSourceDir, s.sourceDir);
 }
 
-void printUsage() {
-  writeStderr(formatMessage(msg::kUsageVersion, kProgramVersion));
-  for (Message<> m :
-       {msg::kUsageProduct, msg::kUsageWhatItDoes, msg::kUsageHeading, msg::kUsageCommand, msg::kUsageOptions})
-    writeStderr(messageText(m));
-  writeStderr(formatMessage(msg::kUsageRemove, kProgramVersion));
-  for (Message<> m : {msg::kUsageAnyDir, msg::kUsageHelp, msg::kUsageQuery, msg::kUsageSelinux, msg::kUsageDebug})
-    writeStderr(messageText(m));
-  std::exit(0);
-}
-
 void abortBanner() {
   const RunSettings& s = runSettings();
   logMsg(msg::kAbandonedBecause);
@@ -422,40 +425,25 @@ void abortBanner() {
 }
 
 void runSetup(int argc, char** argv) {
-  resetRunSettings();
-  RunSettings& s = runSettings();
   const std::vector<std::string> args(argv, argv + argc);
-  s.startDir = workingDirectory();
-  resolveStartCommands();
-  firstOptionPass(args);
-  runReport().start(runKind(s));
-  refuseConflictingOptions();
-  if (s.uninstallRequested == 0 && s.seLinuxMode != 0 && !s.dryRun && !s.rollback) {
-    writeStderr(".......\n");
-    installSelinuxModule();
-  }
-  s.logFileName = kLogPath;
-  s.logOpened = openLog(s.uid);
-  resolveSharedCommands();
-  logIfAny(formatMessage(msg::kStartLine, currentTime()));
-  std::string startPath = argc > 0 && argv[0] ? argv[0] : "";
-  if (!startPath.empty()) {
-    requireFittingPath("the start path of the program", startPath);
-    findSourceDir(startPath);
-  }
+  startRun(args);
+  RunSettings& s = runSettings();
+  openTheLog(argc > 0 ? argv[0] : nullptr);
   checkSourceDir();
   s.installDir = kProductDir;
-  s.manifestName = "MIVOINST.CONF";
+  s.manifestName = kManifestName;
   logSelinuxState();
-  s.queueList = QueueList{};
   s.noFoomatic = hasFoomaticRip() == 0;
-  secondOptionPass(args);
+  std::string tooLong = secondOptionPass(args);
+  if (!tooLong.empty()) stopRun(RunOutcome::Refused, tooLong, std::string(withoutLineEnd(tooLong)));
   checkRoot();
-  settleInstallDir();
+  loadProductRecord();
+  RunState run;
+  settleInstallDir(run);
   detectPrintSystem();
   gatherCupsFacts();
-  settlePpdDirectories();
-  if (s.uninstallRequested == 1) removalBranch();
+  settlePpdDirectories(run);
+  if (s.uninstallRequested == 1) removalBranch(run);
   if (s.rollback) rollbackBranch();
-  installBranch();
+  installBranch(run);
 }

@@ -2,21 +2,121 @@
 
 #include <cstdlib>
 
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
-#include "services/run_report.h"
 #include "services/run_settings.h"
+#include "services/terminal.h"
+#include "sys/atomic_files.h"
+#include "sys/file_reading.h"
+#include "sys/safe_dirs.h"
+#include "sys/text.h"
 
-int exitStatusFor(const std::string& outcome, bool strict) {
-  if (!strict || outcome == "ok") return 0;
-  return outcome == "partial" ? 1 : 2;
+namespace {
+
+std::string kindWord(RunKind kind) {
+  switch (kind) {
+    case RunKind::Install: return messageText(msg::kKindInstall);
+    case RunKind::Update: return messageText(msg::kKindUpdate);
+    case RunKind::Removal: return messageText(msg::kKindRemoval);
+    case RunKind::DryRun: return messageText(msg::kKindDryRun);
+    case RunKind::Rollback: return messageText(msg::kKindRollback);
+  }
+  return {};
+}
+
+std::string outcomeWord(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Ok: return messageText(msg::kOutcomeOk);
+    case RunOutcome::Partial: return messageText(msg::kOutcomePartial);
+    case RunOutcome::Aborted: return messageText(msg::kOutcomeAborted);
+    case RunOutcome::Refused: return messageText(msg::kOutcomeRefused);
+  }
+  return {};
+}
+
+int filesWith(const RunReport& report, FileAction action, FileOutcome outcome) {
+  int count = 0;
+  for (const ReportFile& file : report.files()) count += file.action == action && file.outcome == outcome;
+  return count;
+}
+
+std::string suffixed(const std::string& name, int uid) { return uid != 0 ? name + formatText("_%d", uid) : name; }
+
+// Written whole into the report directory, which only root may write.
+bool writeReport(const std::string& path, Failure* why) {
+  std::optional<SafeDir> dir = openRootOnlyDirectory(directoryOf(path), why);
+  if (!dir) return false;
+  for (const std::string& name : staleTemporaries(*dir)) removeFileAt(*dir, name);
+  FileAccess access;
+  access.mode = 0644;
+  return writeFileAtomically(*dir, lastComponent(path), runReport().toJson(), access, why, LinkAtTarget::Replace);
+}
+
+// One line more at the end of the history, which a run never cuts short.
+bool appendHistory(const std::string& path, Failure* why) {
+  std::optional<SafeDir> dir = openRootOnlyDirectory(directoryOf(path), why);
+  if (!dir) return false;
+  std::string text = readWholeFile(path).value_or("");
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  text += runReport().historyLine();
+  FileAccess access;
+  access.mode = 0644;
+  return writeFileAtomically(*dir, lastComponent(path), text, access, why);
+}
+
+// What the run leaves for the next ones; the path of the report, or empty.
+std::string writeRunRecords() {
+  const RunSettings& s = runSettings();
+  std::string report = joinPath(s.places.reportDir, suffixed(kReportName, s.uid));
+  Failure why;
+  if (!writeReport(report, &why)) {
+    if (s.uid == 0) logFailureMsg(msg::kReportNotWritten, report, describe(why));
+    report.clear();
+  }
+  if (s.uid != 0) return report;
+  std::string history = joinPath(s.places.reportDir, kHistoryName);
+  if (!appendHistory(history, &why)) logFailureMsg(msg::kHistoryNotWritten, history, describe(why));
+  // The record changes only with the host: a plan or a run that changed
+  // nothing on a host without one leaves none.
+  if (!effects().onlyPlans() && (runReport().changed() || productRecordFound())) {
+    productRecord().addRun(runReport().historyLine());
+    if (!saveProductRecord(&why)) {
+      logFailureMsg(msg::kRecordNotWritten, joinPath(s.places.recordDir, kRecordName), describe(why));
+    }
+  }
+  return report;
+}
+
+}  // namespace
+
+int exitStatusFor(RunOutcome outcome, bool strict) {
+  if (!strict || outcome == RunOutcome::Ok) return 0;
+  return outcome == RunOutcome::Partial ? 1 : 2;
+}
+
+std::string closingLine(const RunReport& report, const std::string& logPath, const std::string& reportPath) {
+  ReportCounts counts = report.counts();
+  std::string reportShown = reportPath.empty() ? std::string(messageText(msg::kNoReport)) : reportPath;
+  return formatMessage(msg::kClosing, kindWord(report.kind()), outcomeWord(report.outcome()),
+                       toString(report.outcome()), counts.count(QueueOutcome::Updated),
+                       counts.count(QueueOutcome::RolledBack), counts.count(QueueOutcome::Removed),
+                       counts.count(QueueOutcome::Unchanged), counts.count(QueueOutcome::Failed),
+                       counts.count(QueueOutcome::Kept), filesWith(report, FileAction::Install, FileOutcome::Done),
+                       filesWith(report, FileAction::Install, FileOutcome::Unchanged),
+                       filesWith(report, FileAction::Remove, FileOutcome::Done), counts.count(FileOutcome::Failed),
+                       logPath, reportShown);
 }
 
 void endRun() {
   const RunSettings& s = runSettings();
-  // Written before the log closes, so that a failure to write it is logged.
-  std::string reportPath;
-  if (!writeRunReport(s.uid, &reportPath) && s.uid == 0)
-    logFailure("The run report " + reportPath + " could not be written.");
+  runReport().setChanged(hostChanged());
+  // Written before the log closes, so that a failure to write them is logged.
+  std::string report = writeRunRecords();
+  std::string log = s.logOpened ? s.logFileName : std::string(messageText(msg::kNoReport));
   if (s.logOpened) closeLog();
+  startStdoutLine();
+  writeStdout(closingLine(runReport(), log, report));
   std::exit(exitStatusFor(runReport().outcome(), s.strictStatus));
 }

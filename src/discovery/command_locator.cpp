@@ -17,7 +17,7 @@ constexpr std::array kCupsSubdirs = {"/bin/", "/sbin/", "/etc/", "/lib/"};
 
 // A candidate counts when it exists and root may safely run it: a program
 // that another user could have put or changed there is passed over.
-bool usable(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 && isTrustedProgram(path); }
+bool usable(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 && isTrustedFile(path); }
 
 std::optional<std::string> firstUnderPrefix(const std::string& prefix, std::string_view name) {
   for (const char* sub : kCupsSubdirs) {

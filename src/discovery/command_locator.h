@@ -6,7 +6,7 @@
 #include <string_view>
 
 // The first existing "/usr/bin/NAME", "/usr/sbin/NAME", ... of the standard
-// system directories that root may safely run (see isTrustedProgram);
+// system directories that root may safely run (see isTrustedFile);
 // nothing when none is.
 std::optional<std::string> findCommand(std::string_view name);
 

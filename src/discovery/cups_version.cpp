@@ -7,17 +7,20 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "discovery/command_locator.h"
 #include "services/run_log.h"
 #include "services/run_settings.h"
+#include "services/effects.h"
 #include "services/shell.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
+#include "sys/temp_files.h"
 #include "sys/text.h"
 #include "sys/trusted_paths.h"
 
@@ -45,15 +48,6 @@ std::optional<std::string_view> afterPhraseAndMarker(std::string_view line, std:
   size_t markerAt = line.find(marker, at + phrase.size());
   if (markerAt == std::string_view::npos) return std::nullopt;
   return line.substr(markerAt + marker.size());
-}
-
-std::optional<size_t> findIgnoringCase(std::string_view text, std::string_view part) {
-  auto equalIgnoringCase = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  };
-  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(), equalIgnoringCase);
-  if (it == text.end()) return std::nullopt;
-  return static_cast<size_t>(it - text.begin());
 }
 
 // 0 (no digits) and 100 (version 1.0.0) are no answer: the next source is tried.
@@ -88,7 +82,9 @@ std::optional<int> versionFromCupsConfig() {
   auto place = std::find_if(kCupsConfigPlaces.begin(), kCupsConfigPlaces.end(),
                             [](const char* path) { return pathExists(path); });
   if (place == kCupsConfigPlaces.end()) return std::nullopt;
-  std::string output = myTmpName("/tmp", "ZEB");
+  std::optional<std::string> scratch = myTmpName(runSettings().places.scratchDir, "ZEB");
+  if (!scratch) return std::nullopt;
+  const std::string& output = *scratch;
   runShellBounded(std::string(*place) + " --version > " + formatText(" %s", shellQuote(output).c_str()), kProbeLimit);
   std::string line;
   if (FilePtr file = openRegularFile(output)) readLinePiece(file.get(), line);
@@ -114,9 +110,9 @@ std::string netcatCommand() {
   const std::string& sourceDir = runSettings().sourceDir;
   if (!sourceDir.empty()) {
     std::string own = sourceDir + "/zebnc";
-    if (own.size() <= kNetcatPathMax && pathExists(own) && isTrustedProgram(own)) return shellQuote(own);
+    if (own.size() <= kNetcatPathMax && pathExists(own) && isTrustedFile(own)) return shellQuote(own);
   }
-  if (pathExists("/opt/orv/bin/zebnc") && isTrustedProgram("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
+  if (pathExists("/opt/orv/bin/zebnc") && isTrustedFile("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
   return shellQuote(findCommand("nc").value_or("nc"));
 }
 
@@ -150,7 +146,8 @@ std::optional<int> serverHeaderVersion(std::string_view line) {
     if (digits.size() == kHttpDigitsMax || !(std::isdigit(static_cast<unsigned char>(c)) || c == '.')) break;
     digits.push_back(c);
   }
-  // Single precision on purpose: 1.3 must come out as 130, not 129.
+  // Single precision as the digits were always read, rounded to the nearest
+  // whole number: 2.1 comes out as 210, not the 209 a cut would give.
   float value = static_cast<float>(std::strtod(digits.c_str(), nullptr));
   if (value < 10.0f) {
     value *= 100.0f;
@@ -158,7 +155,7 @@ std::optional<int> serverHeaderVersion(std::string_view line) {
     value *= 10.0f;
   }
   if (value >= static_cast<float>(kRawVersionCap)) return kRawVersionCap;
-  return static_cast<int>(value);
+  return static_cast<int>(std::lround(value));
 }
 
 std::optional<std::string_view> printersConfDigits(std::string_view line) {
@@ -193,7 +190,9 @@ int probeCupsVersion() {
 }
 
 int probeCupsHttpVersion() {
-  std::string answerPath = myTmpName("/tmp", "ZEB");
+  std::optional<std::string> scratch = myTmpName(runSettings().places.scratchDir, "ZEB");
+  if (!scratch) return 0;
+  const std::string& answerPath = *scratch;
   runShellBounded(formatText("#!/bin/sh\n%s localhost 631 >%s <<EOF\nHEAD / HTTP/1.1\nConnection: Close\n%c\nEOF\n",
                              netcatCommand().c_str(), shellQuote(answerPath).c_str(), 10),
                   kProbeLimit);
@@ -256,26 +255,25 @@ bool isScratchFileName(std::string_view name) {
 }
 
 int removeStaleScratchFiles() {
-  std::optional<SafeDir> tmp = SafeDir::open("/tmp");
+  const std::string& scratchDir = runSettings().places.scratchDir;
+  std::optional<SafeDir> tmp = SafeDir::open(scratchDir);
   if (!tmp) return 0;
   int removed = 0;
   for (const std::string& name : listDirectoryAt(tmp->fd())) {
     struct stat info {};
     if (!isScratchFileName(name) || entryType(tmp->fd(), name, &info) != EntryType::Regular || info.st_uid != 0) continue;
-    if (::unlinkat(tmp->fd(), name.c_str(), 0) == 0) ++removed;
+    if (effects().removeFile(joinPath(scratchDir, name), nullptr)) ++removed;
   }
   return removed;
 }
 
-std::string myTmpName(const std::string& dir, const char* name) {
-  std::string base = dir;
-  if (!base.empty() && base.back() == '/') base.pop_back();
-  std::string path = base + "/ZEBXXXXXX";
-  int fd = ::mkstemp(path.data());
-  if (fd < 0) {
-    writeStderr(formatText("myTmpName(%s,%s) Failed!\n", dir.c_str(), name ? name : "ZEB"));
-    std::exit(255);
+std::optional<std::string> myTmpName(const std::string& dir, const char* name) {
+  std::string base = withoutTrailingSlashes(dir);
+  TempFile temp;
+  if (!makeTempFile(base, "ZEB", "", temp)) {
+    // Without a scratch file the probe has no answer; the run goes on.
+    logFailure(formatMessage(msg::kScratchFileFailed, dir, name ? name : "ZEB"));
+    return std::nullopt;
   }
-  ::close(fd);
-  return path;
+  return temp.path;
 }

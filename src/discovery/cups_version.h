@@ -16,9 +16,9 @@ int probeCupsLocalVersion();
 int normalizeCupsVersion(int version);
 // The CUPS directory for a key; only "datadir" is asked for.
 std::optional<std::string> queryCupsDir(std::string_view key);
-// Makes a new empty file "DIR/ZEBxxxxxx" and returns its path; ends the
-// process with status 255 when it cannot.
-std::string myTmpName(const std::string& dir, const char* name);
+// Makes a new empty file "DIR/ZEBxxxxxx" and returns its path; nothing (a
+// failure logged) when it cannot.
+std::optional<std::string> myTmpName(const std::string& dir, const char* name);
 
 // The raw version that a "Server: ... CUPS/x.y" header line gives
 // (CUPS/2.4 -> 240, CUPS/1.3.1 -> 130); nothing when the line does not count.
@@ -39,5 +39,5 @@ std::optional<std::string_view> testPageTextDigits(std::string_view line);
 // with or without the exclusive suffix of createOwnFile.
 bool isScratchFileName(std::string_view name);
 // Removes the scratch files of ours (regular files of root) that an
-// interrupted run left in /tmp; how many went.
+// interrupted run left in the scratch directory; how many went.
 int removeStaleScratchFiles();

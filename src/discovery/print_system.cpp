@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "services/run_log.h"
+#include "services/terminal.h"
 #include "services/run_settings.h"
 #include "services/shell.h"
 #include "sys/file_reading.h"
@@ -82,7 +83,7 @@ bool runsAsRoot(int pid) {
 bool believable(std::string_view processLine, const std::string& prefix) {
   std::optional<int> pid = processIdOf(processLine);
   if (!pid || !runsAsRoot(*pid)) return false;
-  return isTrustedProgram(prefix + "/sbin/cupsd") || isTrustedProgram(prefix + "/bin/cupsd");
+  return isTrustedFile(prefix + "/sbin/cupsd") || isTrustedFile(prefix + "/bin/cupsd");
 }
 
 void adoptCupsPrefixes(std::string_view processLine) {

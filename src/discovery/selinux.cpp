@@ -3,13 +3,13 @@
 #include "discovery/command_locator.h"
 #include "services/run_log.h"
 #include "services/run_settings.h"
+#include "services/effects.h"
 #include "services/shell.h"
+#include "services/terminal.h"
 #include "sys/paths.h"
 #include "sys/trusted_paths.h"
 
 namespace {
-
-constexpr const char* kPolicyModule = "/opt/orv/etc/mivo.pp";
 
 // Resolved once; kept for the rest of the run.
 const std::optional<std::string>& semodulePath() {
@@ -22,16 +22,17 @@ const std::optional<std::string>& semodulePath() {
 int installSelinuxModule() {
   const std::optional<std::string>& semodule = semodulePath();
   if (!semodule) return 0;
-  if (!pathExists(kPolicyModule)) {
+  std::string policyModule = productPath("etc/mivo.pp");
+  if (!pathExists(policyModule)) {
     writeStderr(messageText(msg::kNoPolicyModule));
     return 0;
   }
   // A policy that someone other than root could have put there is not loaded.
-  if (!isTrustedProgram(kPolicyModule)) {
-    writeStderr(formatText("setup: %s may be written by others than root; not loaded.\n", kPolicyModule));
+  if (!isTrustedFile(policyModule)) {
+    writeStderr(formatMessage(msg::kPolicyModuleNotTrusted, policyModule));
     return 0;
   }
-  return runShell(formatText("%s -i %s", shellQuote(*semodule).c_str(), kPolicyModule));
+  return effects().runCommand(shellQuote(*semodule) + " -i " + shellQuote(policyModule));
 }
 
 int runChcon(const std::string& path, const std::string& arguments) {
@@ -39,7 +40,7 @@ int runChcon(const std::string& path, const std::string& arguments) {
   if (chcon.empty() || chcon.front() != '/') return -1;
   std::string command =
       formatText("%s %s %s 2>/dev/null", shellQuote(chcon).c_str(), arguments.c_str(), shellQuote(path).c_str());
-  int status = runShell(command);
-  logMsg(msg::kChconResult, command, status);
+  int status = effects().runCommand(command);
+  logChange(formatMessage(msg::kChconResult, command, status));
   return status;
 }

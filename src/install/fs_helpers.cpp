@@ -1,12 +1,17 @@
 #include "install/fs_helpers.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <array>
+
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
+#include "services/run_settings.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
+#include "sys/atomic_files.h"
 #include "sys/text.h"
 
 namespace {
@@ -14,50 +19,40 @@ namespace {
 // Never writable by group or others: in a world-writable /opt/orv any user
 // could swap the programs that root runs from it.
 constexpr mode_t kForeignWrite = S_IWGRP | S_IWOTH;
+// The directories an installation of the product has by its layout.
+constexpr std::array kLayoutDirs = {"bin", "etc", "ppd", "man", "Default"};
 
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
+std::string absolute(const std::string& given) {
+  return withoutTrailingSlashes(given.front() == '/' ? given : canonicalPath(given, ".").value_or(given));
 }
 
-// The directory holding path's last component, reached without following links.
-std::optional<SafeDir> parentOf(const std::string& path) {
-  std::string why;
-  std::optional<SafeDir> parent = SafeDir::open(directoryOf(path), &why);
-  if (!parent && why.find("symbolic link") != std::string::npos) logFailure(why + ".");
-  return parent;
-}
-
-int makeDirectoryAt(const SafeDir& parent, const std::string& name, const std::string& path, mode_t mode) {
-  if (::mkdirat(parent.fd(), name.c_str(), mode) != 0) return -1;
-  logMsg(msg::kDirCreated, path);
-  bool changed = false;
-  if (std::optional<SafeDir> made = parent.child(name)) changed = ::fchmod(made->fd(), mode) == 0;
-  if (changed) {
-    logMsg(msg::kModeSet, path, mode);
-  } else {
-    logMsg(msg::kChmodFailed, path, mode);
-  }
-  return 1;
+// The "orv" directory of a PPD tree that the run uses or found is the product's by its name.
+bool isProductPpdDirectory(const std::string& path) {
+  const RunSettings& s = runSettings();
+  return lastComponent(path) == "orv" && (path == s.ppdInstallDir || path == s.existingPpdDir);
 }
 
 }  // namespace
 
 int ensureDirectory(const std::string& given, int create, mode_t requested) {
   if (given.empty()) return -1;
-  std::string path = withoutTrailingSlashes(given.front() == '/' ? given : canonicalPath(given, ".").value_or(given));
-  if (path == "/") return 0;
-  std::optional<SafeDir> parent = parentOf(path);
-  if (!parent) return -1;
-  std::string name = lastComponent(path);
-  switch (entryType(parent->fd(), name)) {
-    case EntryType::Directory: return 0;
-    case EntryType::Missing: return create == 0 ? -1 : makeDirectoryAt(*parent, name, path, requested & ~kForeignWrite);
-    case EntryType::Link:
-      logFailure("'" + path + "' is a symbolic link where a directory was expected; left alone.");
-      return -1;
-    default: return -1;
+  std::string path = absolute(given);
+  if (path == "/" || effects().isDirectory(path)) return 0;
+  Failure why;
+  std::optional<SafeDir> parent = SafeDir::open(directoryOf(path), &why);
+  EntryType type = parent ? entryType(parent->fd(), lastComponent(path)) : EntryType::Missing;
+  if (type == EntryType::Link) fail(&why, FailureKind::LinkInTheWay, path);
+  if (type == EntryType::Link || (!parent && why.kind == FailureKind::LinkInTheWay)) {
+    logFailure(describe(why));
+    return -1;
   }
+  if (type != EntryType::Missing || create == 0) return -1;
+  mode_t mode = requested & ~kForeignWrite;
+  if (!effects().makeDirectory(path, mode, &why)) return -1;
+  productRecord().addMadeDirectory(path);
+  logChange(formatMessage(msg::kDirCreated, path));
+  logChange(formatMessage(msg::kModeSet, path, mode));
+  return 1;
 }
 
 void makePath(const std::string& path) {
@@ -67,17 +62,15 @@ void makePath(const std::string& path) {
 }
 
 int symlinkIfAbsent(const std::string& target, const std::string& link) {
-  if (!pathExists(target)) {
-    logIfAny(formatText("No file: %s", target.c_str()));
+  if (!effects().exists(target)) {
+    logMsg(msg::kNoFile, target);
     return -1;
   }
-  if (!pathExists(link)) {
-    std::optional<SafeDir> parent = parentOf(link);
-    if (!parent) return -1;
-    return ::symlinkat(target.c_str(), parent->fd(), lastComponent(link).c_str());
+  if (effects().exists(link)) {
+    logMsg(msg::kLinkPathExists, link);
+    return -1;
   }
-  logMsg(msg::kLinkPathExists, link);
-  return -1;
+  return effects().makeLink(link, target, nullptr) ? 0 : -1;
 }
 
 void flattenLine(std::string& text) {
@@ -87,21 +80,54 @@ void flattenLine(std::string& text) {
 }
 
 bool takeBackDirectory(const std::string& path) {
-  std::optional<SafeDir> parent = parentOf(path);
-  std::optional<SafeDir> dir = parent ? parent->child(lastComponent(path)) : std::nullopt;
-  if (!dir) return false;
+  std::optional<SafeDir> dir = SafeDir::open(path);
   struct stat info {};
-  if (::fstat(dir->fd(), &info) != 0) return false;
+  if (!dir || ::fstat(dir->fd(), &info) != 0) return false;
   if (info.st_uid == 0 && info.st_gid == 0 && (info.st_mode & kForeignWrite) == 0) return true;
   mode_t mode = info.st_mode & 07777 & ~kForeignWrite;
-  bool done = ::fchown(dir->fd(), 0, 0) == 0 && ::fchmod(dir->fd(), mode) == 0;
-  std::string line = formatText("Taking back %s: owner root, mode %04o (it was owner %d, group %d, mode %04o).",
-                                path.c_str(), static_cast<unsigned>(mode), static_cast<int>(info.st_uid),
-                                static_cast<int>(info.st_gid), static_cast<unsigned>(info.st_mode & 07777));
-  if (done) {
-    logMessage(line);
-  } else {
+  std::string line = formatMessage(msg::kTakingBackDir, path, mode, static_cast<int>(info.st_uid),
+                                   static_cast<int>(info.st_gid), info.st_mode & 07777);
+  if (!effects().takeBackDirectory(path, mode, nullptr)) {
     logFailure(withErrorMark(line));
+    return false;
   }
-  return done;
+  logChange(line);
+  return true;
+}
+
+void removeLeftoverTemporaries(const std::string& dir) {
+  std::optional<SafeDir> handle = SafeDir::open(dir);
+  if (!handle) return;
+  int removed = 0;
+  for (const std::string& name : staleTemporaries(*handle)) removed += effects().removeFile(joinPath(dir, name), nullptr);
+  if (removed > 0) logChange(formatMessage(msg::kRemovedLeftovers, removed, dir));
+}
+
+bool productMadeDirectory(const std::string& path) {
+  const OwnershipRecord& record = productRecord();
+  const RunSettings& s = runSettings();
+  if (!record.installDir.empty() && path == record.installDir) return record.installDirMade;
+  if (record.madeDirectory(path)) return true;
+  if (productRecordFound()) return false;
+  // Without a record, the installation that a root-owned information file
+  // names is the product's, with the directories of its layout.
+  if (isProductPpdDirectory(path)) return true;
+  if (!s.existingInstall || s.installDir != s.existingInstallDir) return false;
+  if (path == s.installDir) return true;
+  for (const char* sub : kLayoutDirs) {
+    if (path == joinPath(s.installDir, sub)) return true;
+  }
+  return false;
+}
+
+void seedRecordFromInstallation() {
+  const RunSettings& s = runSettings();
+  if (productRecordFound() || !productMadeDirectory(s.installDir)) return;
+  OwnershipRecord& record = productRecord();
+  record.installDir = s.installDir;
+  record.installDirMade = true;
+  for (const char* sub : kLayoutDirs) {
+    std::string dir = joinPath(s.installDir, sub);
+    if (effects().isDirectory(dir)) record.addMadeDirectory(dir);
+  }
 }

@@ -1,6 +1,6 @@
 // The installation's small file-system helpers, shared by the PPD placement
-// and the driver. Directories are made and checked through a walk that never
-// follows a link (sys/safe_dirs.h).
+// and the driver. Every change goes through the run's effects; directories
+// are reached by a walk that never follows another user's link.
 #pragma once
 
 #include <sys/types.h>
@@ -8,8 +8,9 @@
 #include <string>
 
 // 1 created now, 0 exists as a directory, -1 otherwise (see create flag). A
-// created directory gets the mode without group and other write bits. A link
-// where the directory (or one above it) should be is logged and left alone.
+// created directory gets the mode without group and other write bits and is
+// recorded as the product's. A link where the directory (or one above it)
+// should be that someone other than root could have made is logged and left alone.
 int ensureDirectory(const std::string& path, int create, mode_t mode);
 // Creates every missing directory along the path.
 void makePath(const std::string& path);
@@ -19,5 +20,16 @@ int symlinkIfAbsent(const std::string& target, const std::string& link);
 void flattenLine(std::string& text);
 
 // Takes back a directory of the product: owner root, no group or other
-// write; logs when it had to. False when it is not a plain directory.
+// write; logs when it had to. False when it is not a plain directory or
+// could not be taken back.
 bool takeBackDirectory(const std::string& path);
+// Removes the temporaries of ours that an interrupted run left in the
+// directory, with a line when there were any.
+void removeLeftoverTemporaries(const std::string& dir);
+// Whether the product made the directory: as its record says, or, on a host
+// without a record, by the layout of an installation that root owns.
+bool productMadeDirectory(const std::string& path);
+// On a host without a record, the installation that a root-owned
+// information file names is the product's, with the directories of its
+// layout: the record starts from it.
+void seedRecordFromInstallation();

@@ -1,27 +1,25 @@
 #include "install/info_file.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdlib>
 
-#include <sys/stat.h>
-
+#include "services/effects.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
-#include "services/run_settings.h"
-#include "sys/atomic_files.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
-#include "sys/product.h"
-#include "sys/safe_dirs.h"
+#include "sys/paths.h"
+#include "sys/sha256.h"
 #include "sys/text.h"
+#include "sys/trusted_paths.h"
 
 namespace {
 
-constexpr const char* kCurrentInfoName = "mivoInfo4.0";
-constexpr const char* kOlderInfoName = "mivoInfo2.0";
 constexpr const char* kMigratedHeader = "# Mivo 3.0 Information File\n";
-
-constexpr const char* kPrintersBegin = "%%ZEBBLOCK_PRINTERS_BEGIN";
-constexpr const char* kPrintersEnd = "%%ZEBBLOCK_PRINTERS_END";
+constexpr std::string_view kPrintersBegin = "%%ZEBBLOCK_PRINTERS_BEGIN";
+constexpr std::string_view kPrintersEnd = "%%ZEBBLOCK_PRINTERS_END";
 
 constexpr std::array<const char*, 5> kGeneralTail = {
     "HOMEDIR         $HOME", "TMPDIR          /tmp", "%%ZEBBLOCK_GENERAL_END", "#", "#",
@@ -43,14 +41,16 @@ constexpr std::array<const char*, 13> kInfoFileTail = {
     "%%ZEBEND",
 };
 
-std::string infoDir(const std::string& installDir) { return installDir.empty() ? kProductDir : installDir; }
+std::string infoDir(const std::string& installDir) {
+  return installDir.empty() ? runSettings().places.productDir : installDir;
+}
 
-std::string infoPath(const std::string& installDir, const char* name) { return infoDir(installDir) + "/" + name; }
-
-// Written whole into the installation directory, never through a link.
-bool writeInfoText(const std::string& installDir, const char* name, const std::string& text, const FileAccess& access) {
-  std::optional<SafeDir> dir = SafeDir::open(infoDir(installDir));
-  return dir && writeFileAtomically(*dir, name, text, access);
+// Written whole into the installation directory, never through a link; the
+// record keeps what was written.
+bool writeInfoText(const std::string& path, const std::string& text, const FileAccess& access) {
+  if (!effects().writeFile({path, text, access}, nullptr)) return false;
+  productRecord().setFile({path, sha256Hex(text), access.mode});
+  return true;
 }
 
 // What a new file gets without a mode of its own: 0666 less the umask.
@@ -74,7 +74,24 @@ std::string valueAfterKey(std::string_view piece, size_t keyPosition) {
   return std::string(piece.substr(pos, end == std::string_view::npos ? end : end - pos));
 }
 
+std::string candidatePath(const char* named, UpdateKind kind) {
+  return named ? named : infoFilePath(runSettings().places.productDir, kind);
+}
+
 }  // namespace
+
+std::string infoFilePath(const std::string& installDir, UpdateKind kind) {
+  return joinPath(infoDir(installDir), kind == UpdateKind::FromOlder ? kOlderInfoName : kCurrentInfoName);
+}
+
+std::optional<std::string> readTrustedInfoFile(const std::string& path) {
+  if (!pathExists(path)) return std::nullopt;
+  if (!isTrustedFile(path)) {
+    logFailureMsg(msg::kInfoFileNotTrusted, path);
+    return std::nullopt;
+  }
+  return readWholeFile(path);
+}
 
 std::string infoFileText(const std::string& installDir, const std::vector<std::string>& printers) {
   std::string text = "#\n# Mivo 4.0 Information File\n#\n%%ZEBBLOCK_GENERAL_BEGIN\n";
@@ -89,9 +106,11 @@ std::string infoFileText(const std::string& installDir, const std::vector<std::s
 
 std::optional<std::vector<std::string>> printersBlock(std::string_view infoText) {
   std::optional<std::vector<std::string>> printers;
-  for (std::string_view piece : linePieces(infoText)) {
-    std::string line(piece);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  while (!infoText.empty()) {
+    size_t end = infoText.find('\n');
+    std::string line(upToNul(infoText.substr(0, end)));
+    infoText.remove_prefix(end == std::string_view::npos ? infoText.size() : end + 1);
+    trimLineEnd(line);
     if (!printers) {
       if (line == kPrintersBegin) printers.emplace();
     } else if (line == kPrintersEnd) {
@@ -107,7 +126,7 @@ std::string migratedInfoText(std::string_view olderText) {
   std::string text;
   bool headerReplaced = false;
   for (std::string_view piece : linePieces(olderText)) {
-    if (!headerReplaced && piece.find("Information File") != std::string_view::npos) {
+    if (!headerReplaced && contains(piece, "Information File")) {
       text += kMigratedHeader;
       headerReplaced = true;
     } else {
@@ -127,10 +146,10 @@ std::optional<std::string> usrDirValue(std::string_view infoText) {
 
 int writeInfoFile() {
   const RunSettings& s = runSettings();
-  std::string path = infoPath(s.installDir, kCurrentInfoName);
-  // The queues an existing file lists are the product's own: a fresh file keeps them.
+  std::string path = infoFilePath(s.installDir, UpdateKind::Current);
+  // The queues an existing file of root's lists are the product's own: a fresh file keeps them.
   std::vector<std::string> printers = {"Default"};
-  if (std::optional<std::string> existing = readWholeFile(path)) {
+  if (std::optional<std::string> existing = readTrustedInfoFile(path)) {
     std::optional<std::vector<std::string>> kept = printersBlock(*existing);
     if (kept && !kept->empty()) printers = *kept;
   }
@@ -138,7 +157,7 @@ int writeInfoFile() {
   access.mode = 0755;
   access.owner = static_cast<uid_t>(s.uid);
   access.group = static_cast<gid_t>(s.gid);
-  if (!writeInfoText(s.installDir, kCurrentInfoName, infoFileText(s.installDir, printers), access)) {
+  if (!writeInfoText(path, infoFileText(s.installDir, printers), access)) {
     logMsg(msg::kCannotOpenFile, path);
     return 0;
   }
@@ -147,16 +166,16 @@ int writeInfoFile() {
 
 int migrateInfoFile() {
   const RunSettings& s = runSettings();
-  std::string olderPath = infoPath(s.installDir, kOlderInfoName);
-  std::string currentPath = infoPath(s.installDir, kCurrentInfoName);
-  std::optional<std::string> olderText = readWholeFile(olderPath);
+  std::string olderPath = infoFilePath(s.installDir, UpdateKind::FromOlder);
+  std::string currentPath = infoFilePath(s.installDir, UpdateKind::Current);
+  std::optional<std::string> olderText = readTrustedInfoFile(olderPath);
   if (!olderText) {
     logMsg(msg::kCannotOpenFile, olderPath);
     return writeInfoFile();
   }
   FileAccess access;
   access.mode = creationMode();
-  if (!writeInfoText(s.installDir, kCurrentInfoName, migratedInfoText(*olderText), access)) {
+  if (!writeInfoText(currentPath, migratedInfoText(*olderText), access)) {
     logMsg(msg::kCannotOpenFile, currentPath);
     return writeInfoFile();
   }
@@ -167,22 +186,21 @@ int migrateInfoFile() {
 int findExistingInstall(std::string& dirOut, int& kindOut) {
   kindOut = -1;
   const char* named = std::getenv("MIVOINFO");
-  for (int kind : {kUpdateFromOlder, kUpdateCurrent}) {
-    std::string candidate =
-        named ? named : infoPath(kProductDir, kind == kUpdateFromOlder ? kOlderInfoName : kCurrentInfoName);
-    std::optional<std::string> text = readWholeFile(candidate);
-    if (!text) continue;
-    std::optional<std::string> value = usrDirValue(*text);
+  // A file named by MIVOINFO stands for both; it is read (and judged) once.
+  std::optional<std::string> namedText = named ? readTrustedInfoFile(named) : std::nullopt;
+  for (UpdateKind kind : {UpdateKind::FromOlder, UpdateKind::Current}) {
+    std::optional<std::string> text = named ? namedText : readTrustedInfoFile(candidatePath(named, kind));
+    std::optional<std::string> value = text ? usrDirValue(*text) : std::nullopt;
     if (!value) continue;
     dirOut = *value;
-    kindOut = kind;
+    kindOut = static_cast<int>(kind);
     // Once the older file has been migrated, the directory it names holds a
     // current file too: that installation is of the current version.
-    if (kind == kUpdateFromOlder && !value->empty()) {
-      std::optional<std::string> current = readWholeFile(infoPath(*value, kCurrentInfoName));
+    if (kind == UpdateKind::FromOlder && !value->empty()) {
+      std::optional<std::string> current = readTrustedInfoFile(infoFilePath(*value, UpdateKind::Current));
       if (std::optional<std::string> migrated = current ? usrDirValue(*current) : std::nullopt) {
         dirOut = *migrated;
-        kindOut = kUpdateCurrent;
+        kindOut = static_cast<int>(UpdateKind::Current);
       }
     }
     return 1;

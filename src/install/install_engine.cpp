@@ -1,36 +1,51 @@
 #include "install/install_engine.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
 
 #include "discovery/selinux.h"
 #include "install/fs_helpers.h"
 #include "install/info_file.h"
 #include "install/ppd_archive.h"
 #include "install/uninstall_script.h"
-#include "app/run_end.h"
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
 #include "services/run_report.h"
 #include "services/run_settings.h"
-#include "sys/atomic_files.h"
+#include "services/terminal.h"
+#include "sys/file_reading.h"
 #include "sys/paths.h"
-#include "sys/product.h"
 #include "sys/safe_dirs.h"
+#include "sys/sha256.h"
 #include "sys/text.h"
 
 namespace {
 
-constexpr const char* kFilterLink = "/usr/bin/zebgsfilter";
-constexpr const char* kFixedFilterPath = "/opt/orv/bin/zebgsfilter";
+// The files the uninstall script names by themselves, relative to the installation.
+constexpr std::array kScriptFiles = {"mivoInfo4.0",     "bin/zebgsfilter",   "bin/nc",        "bin/setup",
+                                     "etc/mivo4.0.png", "etc/MIVOINST.CONF", "MIVOINST.CONF", "etc/UNINSTALLMIVO"};
 
 void logFlattened(std::string text) {
   flattenLine(text);
   logIfAny(text);
 }
 
+std::string treeDir() {
+  const RunSettings& s = runSettings();
+  return canonicalPath(s.sourceDir, s.startDir).value_or(s.sourceDir);
+}
+
+// Sources are read from the tree itself: the working directory never changes.
 void enterSourceDir(const std::string& sourceDir) {
-  if (::chdir(sourceDir.c_str()) == 0) {
-    logMessage(formatText("cd %s.\n", sourceDir.c_str()));
+  if (SafeDir::open(treeDir())) {
+    logMsg(msg::kEnteringSourceDir, sourceDir);
   } else {
     logMsg(msg::kCannotEnterDir, sourceDir);
   }
@@ -39,38 +54,23 @@ void enterSourceDir(const std::string& sourceDir) {
 // The product's own PPD directory is the "orv" one of a PPD tree.
 bool isProductPpdDir(const std::string& dir) { return lastComponent(dir) == "orv"; }
 
-// Temporary files of ours that an interrupted run left in a directory we write to.
-void removeLeftovers(const std::string& dir) {
-  std::optional<SafeDir> handle = SafeDir::open(dir);
-  int removed = handle ? removeStaleTemporaries(*handle) : 0;
-  if (removed > 0) {
-    logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
-  }
-}
-
-// Made 0755 and logged as such (no "created" line of its own).
-bool makePpdInstallDir(const std::string& dir) {
-  std::optional<SafeDir> parent = SafeDir::open(directoryOf(dir));
-  std::string name = lastComponent(dir);
-  if (!parent || ::mkdirat(parent->fd(), name.c_str(), 0755) != 0) return false;
-  std::optional<SafeDir> made = parent->child(name);
-  if (made && ::fchmod(made->fd(), 0755) == 0) {
-    logMsg(msg::kModeSet, dir, 0755);
-  } else {
-    logMsg(msg::kCannotChmodDir, dir);
-  }
+bool preparePpdInstallDirAnew(const std::string& dir) {
+  if (!effects().makeDirectory(dir, 0755, nullptr)) return false;
+  productRecord().addMadeDirectory(dir);
+  logChange(formatMessage(msg::kModeSet, dir, 0755));
   return true;
 }
 
 void preparePpdInstallDir() {
   RunSettings& s = runSettings();
   const std::string& dir = s.ppdInstallDir;
-  if (dir.empty() || isDirectory(dir)) {
+  if (dir.empty() || effects().isDirectory(dir)) {
     logMsg(msg::kPpdInstallDir, dir);
-    if (!dir.empty() && isProductPpdDir(dir) && takeBackDirectory(dir)) removeLeftovers(dir);
+    if (!dir.empty() && isProductPpdDir(dir) && productMadeDirectory(dir) && takeBackDirectory(dir))
+      removeLeftoverTemporaries(dir);
     return;
   }
-  if (makePpdInstallDir(dir)) return;
+  if (preparePpdInstallDirAnew(dir)) return;
   logMsg(msg::kCannotCreateDir, dir);
   logMsg(msg::kFallingBackToModelDir, s.cupsModelDir);
   s.ppdInstallDir = s.cupsModelDir + "/orv";
@@ -79,32 +79,32 @@ void preparePpdInstallDir() {
   }
 }
 
-void requireInstallDir() {
+bool requireInstallDir() {
   const RunSettings& s = runSettings();
   int result;
-  if (s.updateKind != kNewInstall) {
+  if (s.updateKind != UpdateKind::NewInstall) {
     result = ensureDirectory(s.installDir, 0, 0755);
   } else {
     if (s.installDir == kProductDir) makePath(s.installDir);
     result = ensureDirectory(s.installDir, 1, 0777);
   }
-  if (result != -1) return;
+  if (result != -1) return true;
   logMsg(msg::kInstallDirMissing, s.installDir);
-  runReport().markAborted("the installation directory " + s.installDir + " is missing");
-  endRun();
+  runReport().markAborted(formatMessage(msg::kInstallDirMissing, s.installDir));
+  return false;
 }
 
 void settleInformationFile() {
   const RunSettings& s = runSettings();
   switch (s.updateKind) {
-    case kNewInstall:
+    case UpdateKind::NewInstall:
       if (writeInfoFile() == 1) logFlattened(formatMessage(msg::kCreatingInfoFile, s.installDir));
       break;
-    case kUpdateFromOlder:
+    case UpdateKind::FromOlder:
       logFlattened(formatMessage(msg::kMigratingInfoFile, s.installDir));
       migrateInfoFile();
       break;
-    default: logFlattened(formatMessage(msg::kKeepingInfoFile, s.installDir)); break;
+    case UpdateKind::Current: logFlattened(formatMessage(msg::kKeepingInfoFile, s.installDir)); break;
   }
 }
 
@@ -112,44 +112,155 @@ void settleInformationFile() {
 // directory. Asked for each item: an earlier item may have made one of them.
 std::string ppdTargetDir() {
   const RunSettings& s = runSettings();
-  if (!s.ppdInstallDir.empty() && isDirectory(s.ppdInstallDir)) return s.ppdInstallDir;
-  if (!s.cupsModelDir.empty() && isDirectory(s.cupsModelDir)) return s.cupsModelDir;
+  if (!s.ppdInstallDir.empty() && effects().isDirectory(s.ppdInstallDir)) return s.ppdInstallDir;
+  if (!s.cupsModelDir.empty() && effects().isDirectory(s.cupsModelDir)) return s.cupsModelDir;
   return "/tmp";
 }
 
-// The directory that receives an installed file, reached without following
-// a link below the installation directory; absolute destinations are taken
-// as the system resolves them.
-std::optional<SafeDir> directoryFor(const std::string& installedPath, std::string& why) {
-  const std::string& installDir = runSettings().installDir;
-  std::string dir = directoryOf(installedPath);
-  if (dir == installDir || dir.starts_with(installDir + "/")) {
-    std::optional<SafeDir> base = SafeDir::open(installDir, &why);
-    return base ? base->below(dir.substr(installDir.size()), std::nullopt, &why) : std::nullopt;
+// A directory below the installation is the product's when it made it, or
+// will make it for this installation.
+bool madeOrToBeMade(const std::string& dir) { return productMadeDirectory(dir) || !effects().exists(dir); }
+
+// What the uninstall script may remove: directories whole only where the
+// product made them, elsewhere the files it installs.
+UninstallScope uninstallScope(const InstallTable& table, int count) {
+  const RunSettings& s = runSettings();
+  UninstallScope scope;
+  scope.installDirMade = productMadeDirectory(s.installDir);
+  scope.ppdDirMade = madeOrToBeMade(s.installDir + "/ppd");
+  scope.etcDirMade = madeOrToBeMade(s.installDir + "/etc");
+  scope.binDirMade = madeOrToBeMade(s.installDir + "/bin");
+  for (int i = 0; i < count && i < static_cast<int>(table.size()); ++i) {
+    std::optional<CopyTarget> target = copyTargetFor(table[i], s.installDir, ppdTargetDir());
+    if (!target || target->path == ppdTargetDir()) continue;
+    std::string file = installedFilePath(table[i], *target);
+    std::string relative = file.substr(std::min(file.size(), s.installDir.size() + 1));
+    if (!isAtOrBelow(file, s.installDir) ||
+        std::find(kScriptFiles.begin(), kScriptFiles.end(), relative) != kScriptFiles.end())
+      continue;
+    scope.otherFiles.push_back(file);
+    std::string dir = directoryOf(file);
+    bool standard = dir == s.installDir || lastComponent(dir) == "bin" || lastComponent(dir) == "etc" ||
+                    lastComponent(dir) == "ppd";
+    if (!standard && madeOrToBeMade(dir) &&
+        std::find(scope.otherDirs.begin(), scope.otherDirs.end(), dir) == scope.otherDirs.end())
+      scope.otherDirs.push_back(dir);
   }
-  return SafeDir::open(canonicalPath(dir, ".").value_or(dir), &why);
+  return scope;
 }
 
-// The mode a copied file gets: the item's, else the mode of the file it
+struct SourceFile {
+  std::string path;
+  std::string content;
+  mode_t mode = 0644;
+};
+
+// A file of the distribution tree, reached without following another user's link.
+std::optional<SourceFile> readSource(const std::string& source, Failure& why) {
+  SourceFile file{joinPath(runSettings().sourceDir, source), "", 0644};
+  std::optional<SafeDir> tree = SafeDir::open(treeDir(), &why);
+  std::optional<SafeDir> dir = tree ? tree->below(directoryOf("/" + source).substr(1), &why) : std::nullopt;
+  if (!dir) return std::nullopt;
+  FdHolder fd(::openat(dir->fd(), lastComponent(source).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0) {
+    fail(&why, errno == ENOENT ? FailureKind::Missing : FailureKind::CannotOpen, file.path, errno);
+    return std::nullopt;
+  }
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    fail(&why, FailureKind::NotARegularFile, file.path);
+    return std::nullopt;
+  }
+  int error = 0;
+  std::optional<std::string> content = readWholeDescriptor(fd.get(), &error);
+  if (!content) {
+    fail(&why, FailureKind::CannotRead, file.path, error);
+    return std::nullopt;
+  }
+  file.content = std::move(*content);
+  file.mode = info.st_mode & 07777;
+  return file;
+}
+
+// The tree's list says what each file must be; without a list, nothing is checked here.
+bool matchesTreeList(const std::string& source, const std::string& hash, const std::optional<TreeHashes>& hashes,
+                     std::string& why) {
+  // The list vouches for every file of the tree but itself.
+  if (!hashes || lastComponent(source) == kHashListName) return true;
+  auto listed = hashes->find(source);
+  if (listed == hashes->end()) {
+    why = formatMessage(msg::kFileNotInHashList, source);
+  } else if (listed->second != hash) {
+    why = formatMessage(msg::kFileDiffersFromHashList, source);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// The mode an installed file gets: the item's, else the mode of the file it
 // replaces, else the source's as a new file would get it.
-mode_t modeFor(const InstallItem& item, const SafeDir& dir, const std::string& name) {
+mode_t modeFor(const InstallItem& item, const std::string& installed, const SourceFile& source) {
   if (item.mode > 0) return static_cast<mode_t>(item.mode) & 07777;
   struct stat info {};
-  if (entryType(dir.fd(), name, &info) == EntryType::Regular) return info.st_mode & 07777;
-  if (::stat(item.source.c_str(), &info) == 0) return info.st_mode & 0755;
-  return 0644;
+  if (::lstat(installed.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return info.st_mode & 07777;
+  return source.mode & 0755;
 }
 
-bool copyItemFile(const InstallItem& item, const std::string& installedPath, std::string& why) {
-  std::optional<SafeDir> dir = directoryFor(installedPath, why);
+// The installed file is already this content with this mode.
+bool isUpToDate(const std::string& installed, const std::string& hash, mode_t mode) {
+  std::optional<SafeDir> dir = SafeDir::open(directoryOf(installed));
   if (!dir) return false;
-  std::string name = lastComponent(installedPath);
-  FileAccess access;
-  access.mode = modeFor(item, *dir, name);
-  return copyFileAtomically(item.source, *dir, name, access, &why);
+  FdHolder fd(::openat(dir->fd(), lastComponent(installed).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & 07777) != mode)
+    return false;
+  std::optional<std::string> content = readWholeDescriptor(fd.get());
+  return content && sha256Hex(*content) == hash;
 }
 
-void installItem(int index, const InstallItem& item, bool inPlace) {
+// What stands at an installed file's name may be replaced when it is the
+// product's: recorded as installed, or in one of the product's directories.
+bool mayReplace(const std::string& installed) {
+  const RunSettings& s = runSettings();
+  if (!effects().exists(installed) || productRecord().file(installed)) return true;
+  return isAtOrBelow(installed, s.installDir) || (!s.ppdInstallDir.empty() && isAtOrBelow(installed, s.ppdInstallDir));
+}
+
+void failItem(ReportFile& file, const std::string& text, const std::string& why) {
+  logIfAny(withErrorMark(text));
+  logFailure(std::string(withoutLineEnd(why)));
+  file.outcome = FileOutcome::Failed;
+  file.detail = std::string(withoutLineEnd(why));
+}
+
+void installFile(const InstallItem& item, const std::string& installed, const std::string& text,
+                 const std::optional<TreeHashes>& hashes) {
+  ReportFile& file = runReport().addFile(installed, FileAction::Install);
+  Failure failure;
+  std::optional<SourceFile> source = readSource(item.source, failure);
+  if (!source) return failItem(file, text, formatMessage(msg::kFileNotInstalled, describe(failure)));
+  std::string hash = sha256Hex(source->content);
+  std::string why;
+  if (!matchesTreeList(item.source, hash, hashes, why)) return failItem(file, text, why);
+  mode_t mode = modeFor(item, installed, *source);
+  if (isUpToDate(installed, hash, mode)) {
+    file.outcome = FileOutcome::Unchanged;
+    logMsg(msg::kFileUpToDate, installed);
+  } else if (!mayReplace(installed)) {
+    return failItem(file, text, formatMessage(msg::kFileNotTheProducts, installed));
+  } else {
+    FileWrite write{installed, source->content, FileAccess{}, LinkAtTarget::Refuse, source->path};
+    write.access.mode = mode;
+    if (!effects().writeFile(write, &failure))
+      return failItem(file, text, formatMessage(msg::kFileNotInstalled, describe(failure)));
+    logChange(text);
+    if (item.mode > 0) logChange(formatMessage(msg::kModeSet, installed, item.mode));
+  }
+  productRecord().setFile({installed, hash, mode});
+}
+
+void installItem(int index, const InstallItem& item, bool inPlace, const std::optional<TreeHashes>& hashes) {
   const RunSettings& s = runSettings();
   if (s.debugLevel > 0) {
     writeStderr(formatText("goInstall[%d]: %s ===> %s, o%o.\n", index, item.source.c_str(), item.destination.c_str(),
@@ -160,48 +271,37 @@ void installItem(int index, const InstallItem& item, bool inPlace) {
     std::string text = formatMessage(msg::kCopyingFile, item.source, item.destination);
     flattenLine(text);
     logIfAny(withErrorMark(text));
-    runReport().addFile(item.destination, "install").outcome = "failed";
+    runReport().addFile(item.destination, FileAction::Install).outcome = FileOutcome::Failed;
     return;
   }
   if (target->isDirectory && item.destination != "?") ensureDirectory(target->path, 1, 0777);
   std::string text = formatMessage(msg::kCopyingFile, item.source, target->path);
   flattenLine(text);
-  if (!isCopied(item, *target, inPlace)) return;
-  std::string installed = installedFilePath(item, *target);
-  ReportFile& file = runReport().addFile(installed, "install");
-  std::string why;
-  if (!copyItemFile(item, installed, why)) {
-    logIfAny(withErrorMark(text));
-    logMessage("\t" + why + ".");
-    file.outcome = "failed";
-    file.detail = why;
-    return;
-  }
-  logIfAny(text);
-  if (item.mode > 0) logMsg(msg::kModeSet, installed, item.mode);
-}
-
-void copyItems(int count, bool inPlace) {
-  const InstallTable& table = runSettings().installTable;
-  int last = std::min(count, static_cast<int>(table.size()));
-  for (int i = 0; i < last; ++i) installItem(i, table[static_cast<size_t>(i)], inPlace);
+  if (isCopied(item, *target, inPlace)) installFile(item, installedFilePath(item, *target), text, hashes);
 }
 
 void linkFilter() {
-  if (::access(kFilterLink, F_OK) == 0) return;
-  std::string target = runSettings().installDir + "/bin/zebgsfilter";
-  std::string text = formatMessage(msg::kLinked, 1, kFilterLink, target);
-  if (symlinkIfAbsent(target, kFilterLink) != 0) text += messageText(msg::kErrorMark);
-  logIfAny(text);
+  const RunSettings& s = runSettings();
+  const std::string& link = s.places.filterLink;
+  if (effects().exists(link)) return;
+  std::string target = s.installDir + "/bin/zebgsfilter";
+  std::string text = formatMessage(msg::kLinked, 1, link, target);
+  if (symlinkIfAbsent(target, link) != 0) {
+    logIfAny(withErrorMark(text));
+  } else {
+    logChange(text);
+  }
 }
 
 // The product's directories that an earlier installer may have left open to
 // every user are taken back before anything is written into them, and what
-// an interrupted run left there goes.
+// an interrupted run left there goes. Directories that are not the
+// product's keep their owner and mode.
 void takeBackProductDirs(const std::string& dir) {
   for (const char* sub : {"", "/bin", "/etc", "/ppd"}) {
-    if (sub[0] != '\0' && !isDirectory(dir + sub)) continue;
-    if (takeBackDirectory(dir + sub)) removeLeftovers(dir + sub);
+    std::string path = dir + sub;
+    if (!effects().isDirectory(path) || !productMadeDirectory(path)) continue;
+    if (takeBackDirectory(path)) removeLeftoverTemporaries(path);
   }
 }
 
@@ -228,13 +328,15 @@ std::string installedFilePath(const InstallItem& item, const CopyTarget& target)
 }
 
 int prepareInstallTree(const std::string& dir) {
-  RunSettings& s = runSettings();
-  if (s.installTreeReady) return 1;
   if (dir.empty()) return 0;
-  if (ensureDirectory(dir, 1, 0777) == -1) {
+  int made = ensureDirectory(dir, 1, 0777);
+  if (made == -1) {
     logMsg(msg::kNoInstallTree, dir);
     return 0;
   }
+  OwnershipRecord& record = productRecord();
+  if (record.installDir != dir) record.installDirMade = made == 1;
+  record.installDir = dir;
   takeBackProductDirs(dir);
   std::string binDir = dir + "/bin";
   if (ensureDirectory(binDir, 1, 0755) == -1) {
@@ -247,11 +349,10 @@ int prepareInstallTree(const std::string& dir) {
     return 0;
   }
   runChcon(binDir, "-R -u system_u");
-  s.installTreeReady = true;
   return 1;
 }
 
-void goInstall(int count) {
+bool goInstall(const InstallTable& table, int count) {
   RunSettings& s = runSettings();
   s.sourceDir = foldProductBinDir(s.sourceDir);
   enterSourceDir(s.sourceDir);
@@ -260,45 +361,23 @@ void goInstall(int count) {
   if (prepareInstallTree(s.installDir) != 1) {
     logMsg(msg::kCannotMakeInstallDir, s.installDir);
     logMsg(msg::kLeavingInstallation);
-    runReport().markAborted("the installation tree " + s.installDir + " cannot be made");
-    endRun();
+    runReport().markAborted(formatMessage(msg::kCannotMakeInstallDir, s.installDir));
+    return false;
   }
   preparePpdInstallDir();
-  if (s.updateKind == kUpdateFromOlder) archivePpdFiles(s.ppdInstallDir);
-  requireInstallDir();
+  if (s.updateKind == UpdateKind::FromOlder) archivePpdFiles(s.ppdInstallDir);
+  if (!requireInstallDir()) return false;
   logFlattened(formatMessage(msg::kInstallDirReady, s.installDir));
   settleInformationFile();
-  writeUninstallScript();
+  writeUninstallScript(uninstallScope(table, count));
   logFlattened(formatMessage(msg::kCreatingStartScripts, s.installDir, s.installDir));
   if (s.debugLevel > 0) writeStderr(formatText("goInstall: Starting copy loop for %d items.\n", count));
   logMsg(msg::kCopyLoopStart, count);
-  copyItems(count, inPlace);
-  linkFilter();
-  runChcon(kFilterLink, "-u system_u");
-  runChcon(kFixedFilterPath, "-t bin_t");
-}
-
-void planInstall(int count) {
-  RunSettings& s = runSettings();
-  s.sourceDir = foldProductBinDir(s.sourceDir);
-  enterSourceDir(s.sourceDir);
-  bool inPlace = s.sourceDir == s.installDir;
-  const InstallTable& table = s.installTable;
+  std::optional<TreeHashes> hashes = readTreeHashes();
   int last = std::min(count, static_cast<int>(table.size()));
-  logMessage(formatText("Dry run: the installation into %s would copy:", s.installDir.c_str()));
-  for (int i = 0; i < last; ++i) {
-    const InstallItem& item = table[static_cast<size_t>(i)];
-    // The real run would make the PPD install directory first.
-    std::string ppdDir = s.ppdInstallDir.empty() ? ppdTargetDir() : s.ppdInstallDir;
-    std::optional<CopyTarget> target = copyTargetFor(item, s.installDir, ppdDir);
-    if (!target || !isCopied(item, *target, inPlace)) continue;
-    std::string installed = installedFilePath(item, *target);
-    bool readable = isRegularFile(item.source);
-    logMessage(formatText("\t%s -> %s%s", item.source.c_str(), installed.c_str(), readable ? "" : " (missing)"));
-    ReportFile& file = runReport().addFile(installed, "would-install");
-    if (!readable) {
-      file.outcome = "failed";
-      file.detail = "the source " + item.source + " is missing";
-    }
-  }
+  for (int i = 0; i < last; ++i) installItem(i, table[static_cast<size_t>(i)], inPlace, hashes);
+  linkFilter();
+  runChcon(s.places.filterLink, "-u system_u");
+  runChcon(productPath("bin/zebgsfilter"), "-t bin_t");
+  return true;
 }

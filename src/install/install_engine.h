@@ -6,11 +6,11 @@
 
 #include "install/install_manifest.h"
 
-void goInstall(int count);
-// What goInstall would copy, logged and reported; nothing is changed.
-void planInstall(int count);
-// 1 when the directory and its bin and etc subdirectories exist; an
-// existing product directory is taken back (owner root, no foreign write).
+// Installs the first count items of the table. False when the run must stop
+// (the installation tree or directory cannot be had; logged and reported).
+bool goInstall(const InstallTable& table, int count);
+// 1 when the directory and its bin and etc subdirectories exist; a
+// directory of the product's is taken back (owner root, no foreign write).
 int prepareInstallTree(const std::string& dir);
 
 // Where an item goes: a file path, or a directory that receives the file.

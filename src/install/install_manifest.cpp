@@ -5,6 +5,7 @@
 
 #include "services/run_log.h"
 #include "services/run_settings.h"
+#include "services/terminal.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"
@@ -49,21 +50,23 @@ int modeAfterDestination(std::string_view rest) {
   return value == 0 ? kDefaultItemMode : value;
 }
 
-// The manifest, read without following a link below the distribution tree:
-// in an installation that other users could write to, a manifest swapped for
-// a link must not make root read (and log) another file.
-std::optional<std::string> readManifestAt(const RunSettings& s, bool inEtc) {
-  std::optional<SafeDir> tree = SafeDir::open(canonicalPath(s.sourceDir, s.startDir).value_or(s.sourceDir));
-  std::optional<SafeDir> dir = tree && inEtc ? tree->child("etc") : std::move(tree);
-  if (!dir || !isSingleComponent(s.manifestName)) return std::nullopt;
-  FdHolder fd(::openat(dir->fd(), s.manifestName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+// A file of the distribution tree (the manifest, its list of hashes), read
+// without following a link someone other than root could have made below the
+// tree: a manifest swapped for a link must not make root read (and log)
+// another file.
+std::optional<std::string> readTreeFile(const std::string& dir, const std::string& name) {
+  std::optional<SafeDir> handle = SafeDir::open(dir);
+  if (!handle || !isSingleComponent(name)) return std::nullopt;
+  FdHolder fd(::openat(handle->fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   return readWholeDescriptor(fd.get());
 }
 
-std::string manifestPath(const RunSettings& s, bool inEtc) {
-  return s.sourceDir + (inEtc ? "/etc/" : "/") + s.manifestName;
+std::string treeDir(const RunSettings& s) { return canonicalPath(s.sourceDir, s.startDir).value_or(s.sourceDir); }
+
+bool isHexDigest(std::string_view text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 }  // namespace
@@ -99,11 +102,9 @@ ManifestParse parseManifest(std::string_view text) {
     if (!item) continue;
     if (item->source.size() > kSourceNameMax) {
       result.droppedLines.push_back(
-          formatText("MIVOINST.CONF line %d not taken: the source name '%s' is longer than %zu characters.", pieceLine,
-                     item->source.c_str(), kSourceNameMax));
+          formatMessage(msg::kManifestNameTooLong, pieceLine, item->source, static_cast<int>(kSourceNameMax)));
     } else if (result.items.size() >= kInstallItemMax) {
-      result.droppedLines.push_back(formatText("MIVOINST.CONF line %d not taken: the manifest holds at most %zu items.",
-                                               pieceLine, kInstallItemMax));
+      result.droppedLines.push_back(formatMessage(msg::kManifestTooLong, pieceLine, static_cast<int>(kInstallItemMax)));
     } else {
       result.items.push_back(std::move(*item));
     }
@@ -111,21 +112,36 @@ ManifestParse parseManifest(std::string_view text) {
   return result;
 }
 
-int getInfoData() {
-  RunSettings& s = runSettings();
-  InstallTable& table = s.installTable;
+std::optional<TreeHashes> parseHashList(std::string_view text) {
+  TreeHashes hashes;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = withoutLineEnd(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty()) continue;
+    // "<64 hex digits><two blanks><path>", as the tree's list is written.
+    if (line.size() < 67 || !isHexDigest(line.substr(0, 64)) || line.substr(64, 2) != "  ") return std::nullopt;
+    hashes[std::string(line.substr(66))] = std::string(line.substr(0, 64));
+  }
+  return hashes;
+}
+
+int getInfoData(InstallTable& table) {
+  const RunSettings& s = runSettings();
   table.clear();
-  std::string path = manifestPath(s, true);
-  std::optional<std::string> text = readManifestAt(s, true);
+  std::string dir = treeDir(s) + "/etc";
+  std::string path = s.sourceDir + "/etc/" + s.manifestName;
+  std::optional<std::string> text = readTreeFile(dir, s.manifestName);
   if (!text) {
-    path = manifestPath(s, false);
-    text = readManifestAt(s, false);
+    dir = treeDir(s);
+    path = s.sourceDir + "/" + s.manifestName;
+    text = readTreeFile(dir, s.manifestName);
   }
   if (!text) {
     logMsg(msg::kCannotOpenManifest, path);
     return 0;
   }
-  logMessage(formatText("MIVOINST.CONF = %s.", path.c_str()));
+  logMsg(msg::kManifestOpened, path);
   ManifestParse manifest = parseManifest(*text);
   for (const std::string& line : manifest.droppedLines) logMessage(line);
   table = std::move(manifest.items);
@@ -136,4 +152,19 @@ int getInfoData() {
     }
   }
   return static_cast<int>(table.size());
+}
+
+std::optional<TreeHashes> readTreeHashes() {
+  const RunSettings& s = runSettings();
+  for (const std::string& dir : {treeDir(s) + "/etc", treeDir(s)}) {
+    std::optional<std::string> text = readTreeFile(dir, kHashListName);
+    if (!text) continue;
+    std::optional<TreeHashes> hashes = parseHashList(*text);
+    if (hashes) return hashes;
+    // A list that cannot be read vouches for nothing.
+    logFailureMsg(msg::kHashListUnreadable, joinPath(dir, kHashListName));
+    return TreeHashes{};
+  }
+  logMsg(msg::kNoHashList, s.sourceDir);
+  return std::nullopt;
 }

@@ -2,6 +2,7 @@
 // which permission bits.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,8 +16,18 @@ constexpr size_t kSourceNameMax = 47;
 // The mode given when the mode field reads as zero.
 constexpr int kDefaultItemMode = 0755;
 
-// Reads the manifest of the run settings into the run's install table; the item count.
-int getInfoData();
+// Reads the manifest of the run settings (its distribution tree and name)
+// into the table; the item count.
+int getInfoData(InstallTable& table);
+
+// The distribution tree's list of hashes: SHA-256 by path within the tree.
+using TreeHashes = std::map<std::string, std::string>;
+// The tree's list beside its manifest; nothing when the tree has none (said
+// in the log); an empty list when it cannot be read (a failure: nothing
+// from the tree may then be installed).
+std::optional<TreeHashes> readTreeHashes();
+// The lines "<64 hex digits>  <path>"; nothing when a line is not one.
+std::optional<TreeHashes> parseHashList(std::string_view text);
 
 // True for a piece that ends the manifest (first byte NUL, or "@@NULL").
 bool endsManifest(std::string_view piece);

@@ -1,38 +1,44 @@
 #include "install/ppd_archive.h"
 
-#include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/run_driver.h"
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
+#include "services/run_report.h"
+#include "services/run_settings.h"
 #include "services/shell.h"
-#include "sys/file_handles.h"
-#include "sys/temp_files.h"
+#include "sys/safe_dirs.h"
 #include "sys/text.h"
 
 namespace {
 
-bool entryExists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
+// An earlier archive is root's own non-empty regular file: what another
+// user put at the name proves nothing.
+bool isEarlierArchive(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_uid == 0 && info.st_size > 0;
 }
 
-// Puts the finished archive at its name, which must still be free: linkat
-// never replaces what another hand may have put there meanwhile.
-bool publish(const std::string& temp, const std::string& archive) {
-  FdHolder file(::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat info {};
-  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || info.st_size == 0 || ::fsync(file.get()) != 0) return false;
-  if (::linkat(AT_FDCWD, temp.c_str(), AT_FDCWD, archive.c_str(), 0) != 0) return false;
-  FdHolder dir(::open(directoryOf(archive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+// A name beside the archive that nothing holds yet.
+std::string freeNameBeside(const std::string& archive) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned value = 0;
+    if (::getrandom(&value, sizeof value, 0) != sizeof value) value = static_cast<unsigned>(::getpid()) + attempt;
+    std::string candidate = formatText("%s.%06x", archive.c_str(), value & 0xFFFFFF);
+    struct stat info {};
+    if (::lstat(candidate.c_str(), &info) != 0) return candidate;
+  }
+  return archive + ".new";
 }
 
 }  // namespace
 
-std::string ppdArchivePath() { return formatText("/var/tmp/MivoPPDFiles%s.tar", kProgramVersion); }
+std::string ppdArchivePath() {
+  return formatText("%s/MivoPPDFiles%s.tar", runSettings().places.archiveDir.c_str(), kProgramVersion);
+}
 
 std::string ppdArchiveScript(const std::string& dir, const std::string& archive) {
   // "--" keeps an entry named like an option from being read as one by tar.
@@ -40,32 +46,34 @@ std::string ppdArchiveScript(const std::string& dir, const std::string& archive)
 }
 
 int archivePpdFiles(const std::string& dir) {
-  if (::access(dir.c_str(), F_OK) != 0) {
+  if (!effects().exists(dir)) {
     logMsg(msg::kNoPpdDirToArchive, dir);
     return -1;
   }
   std::string archive = ppdArchivePath();
-  // The archive holds the older release's PPD files, which nothing else keeps.
-  if (entryExists(archive)) {
-    logMessage("The archive " + archive + " of an earlier update is kept; it is not made again.");
-    return 0;
-  }
-  // tar writes into a new file of our own in the shared /var/tmp, never
-  // through a link someone planted at a fixed name.
-  TempFile temp;
-  int status = -1;
-  if (makeTempFile(directoryOf(archive), "." + lastComponent(archive) + ".", "", temp)) {
-    temp.fd.reset();
-    status = runShell(ppdArchiveScript(dir, temp.path));
-    bool published = publish(temp.path, archive);
-    ::unlink(temp.path.c_str());
-    if (published) {
-      logMsg(msg::kArchivingPpdFiles, dir);
-      logMsg(msg::kArchivedInto, archive);
-      return status;
+  struct stat info {};
+  if (::lstat(archive.c_str(), &info) == 0) {
+    // The archive holds the older release's PPD files, which nothing else keeps.
+    if (isEarlierArchive(info)) {
+      logMsg(msg::kArchiveKept, archive);
+      return 0;
     }
+    logMsg(msg::kArchiveNameTaken, archive);
+    archive = freeNameBeside(archive);
   }
-  logIfAny(withErrorMark(formatMessage(msg::kArchivingPpdFiles, dir)));
-  logFailure("\tNo archive of the PPD files was made at " + archive + ".");
-  return status == 0 ? -1 : status;
+  Failure why;
+  bool made = effects().makeFileByCommand(
+      archive, [&dir](const std::string& scratch) { return ppdArchiveScript(dir, scratch); }, &why);
+  ReportFile& file = runReport().addFile(archive, FileAction::Archive);
+  if (!made) {
+    logIfAny(withErrorMark(formatMessage(msg::kArchivingPpdFiles, dir)));
+    logFailureMsg(msg::kNoArchiveMade, archive, describe(why));
+    file.outcome = FileOutcome::Failed;
+    file.detail = describe(why);
+    return -1;
+  }
+  productRecord().archives.push_back(archive);
+  logChange(formatMessage(msg::kArchivingPpdFiles, dir));
+  logChange(formatMessage(msg::kArchivedInto, archive));
+  return 0;
 }

@@ -3,8 +3,10 @@
 
 #include <string>
 
-// -1 when the directory does not exist or no archive could be made, else the
-// wait status of the archiver; an existing archive is never replaced.
+// -1 when the directory does not exist or no archive could be made, else
+// the wait status of the archiver. An earlier archive of root's is never
+// replaced; anything else at the archive's name is left alone and the
+// archive is made under an exclusive name beside it.
 int archivePpdFiles(const std::string& dir);
 
 // The archive path, /var/tmp/MivoPPDFiles<version>.tar.

@@ -3,11 +3,18 @@
 #include <array>
 #include <ctime>
 
+#include <sys/stat.h>
+
 #include "services/run_log.h"
 #include "services/run_settings.h"
 #include "services/shell.h"
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "sys/atomic_files.h"
-#include "sys/product.h"
+#include "sys/file_reading.h"
+#include "sys/line_reading.h"
+#include "sys/sha256.h"
 #include "sys/safe_dirs.h"
 
 namespace {
@@ -106,7 +113,7 @@ std::string askFunction() {
   return text;
 }
 
-std::string removals(const std::string& rm, const std::string& installDir) {
+std::string removals(const std::string& rm, const std::string& installDir, const UninstallScope& scope) {
   std::string text;
   for (const char* pattern : kInstalledFiles) {
     if (pattern == kFilterLink) {
@@ -116,15 +123,46 @@ std::string removals(const std::string& rm, const std::string& installDir) {
     }
     text += line("delFile " + shellQuote(installedPath(pattern, installDir)));
   }
-  for (const char* pattern : kInstalledDirs) {
-    text += line("delDir " + shellQuote(installedPath(pattern, installDir)));
+  if (!scope.installDirMade) {
+    for (const std::string& file : scope.otherFiles) text += line("delFile " + shellQuote(file));
+  }
+  const bool made[] = {scope.ppdDirMade, scope.etcDirMade, scope.binDirMade, scope.installDirMade};
+  for (size_t i = 0; i < kInstalledDirs.size(); ++i) {
+    if (!made[i]) continue;
+    text += line("delDir " + shellQuote(installedPath(kInstalledDirs[i], installDir)));
+  }
+  if (!scope.installDirMade) {
+    for (const std::string& dir : scope.otherDirs) text += line("delDir " + shellQuote(dir));
   }
   return text;
 }
 
+// The script says when it was written: it is written again only when
+// something else in it changed, so a re-run leaves it as it is.
+bool sameBesidesDate(std::string_view a, std::string_view b) {
+  auto withoutDate = [](std::string_view text) {
+    std::vector<std::string_view> lines = linePieces(text, false);
+    if (lines.size() > 2) lines.erase(lines.begin() + 2);
+    return lines;
+  };
+  return withoutDate(a) == withoutDate(b);
+}
+
+bool writeIfChanged(const std::string& path, const std::string& text, const FileAccess& access, Failure* why) {
+  std::optional<std::string> old = readWholeFile(path);
+  struct stat info {};
+  bool sameAccess = ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) == access.mode &&
+                    info.st_uid == *access.owner && info.st_gid == *access.group;
+  bool write = !(old && sameAccess && sameBesidesDate(*old, text));
+  if (write && !effects().writeFile({path, text, access}, why)) return false;
+  productRecord().setFile({path, sha256Hex(write ? text : *old), access.mode});
+  return true;
+}
+
 }  // namespace
 
-std::string uninstallScriptText(const std::string& rm, const std::string& installDir, const std::string& date) {
+std::string uninstallScriptText(const std::string& rm, const std::string& installDir, const std::string& date,
+                                const UninstallScope& scope) {
   std::string text;
   text += line("#!/bin/sh");
   text += line("#");
@@ -138,27 +176,26 @@ std::string uninstallScriptText(const std::string& rm, const std::string& instal
   text += line("if [ $it_is -ne 0 ] ; then");
   text += line("  exit");
   text += line("fi");
-  text += removals(rm, installDir);
+  text += removals(rm, installDir, scope);
   return text;
 }
 
-void writeUninstallScript() {
+void writeUninstallScript(const UninstallScope& scope) {
   const RunSettings& s = runSettings();
   // Without a directory of its own the script would name the system's directories.
-  std::string installDir = s.installDir.empty() ? kProductDir : s.installDir;
+  std::string installDir = s.installDir.empty() ? s.places.productDir : s.installDir;
   std::string path = installDir + "/etc/UNINSTALLMIVO";
   std::time_t now = std::time(nullptr);
-  std::string text = uninstallScriptText(s.commands.rm, installDir, std::ctime(&now));
+  std::string text = uninstallScriptText(s.commands.rm, installDir, std::ctime(&now), scope);
   FileAccess access;
   access.mode = 0755;
   access.owner = static_cast<uid_t>(s.uid);
   access.group = static_cast<gid_t>(s.gid);
-  std::string why;
-  std::optional<SafeDir> etc = isRootDirectory(installDir) ? std::nullopt : SafeDir::open(installDir + "/etc", &why);
-  if (!etc || !writeFileAtomically(*etc, "UNINSTALLMIVO", text, access, &why)) {
+  Failure why{FailureKind::NotADirectory, installDir, 0};
+  if (isRootDirectory(installDir) || !writeIfChanged(path, text, access, &why)) {
     logMsg(msg::kCannotOpenFile, path);
-    if (!why.empty()) logMessage("\t" + why + ".");
+    logFailureMsg(msg::kFileNotInstalled, describe(why));
     return;
   }
-  logMsg(msg::kScriptCreated, path);
+  logChange(formatMessage(msg::kScriptCreated, path));
 }

@@ -11,6 +11,7 @@
 
 #include "install/fs_helpers.h"
 #include "ppd/ppd_directories.h"
+#include "services/effects.h"
 #include "services/run_log.h"
 #include "services/run_settings.h"
 #include "sys/file_handles.h"
@@ -18,8 +19,6 @@
 #include "sys/text.h"
 
 namespace {
-
-std::vector<ModelLink>& modelLinks() { return runSettings().modelLinks; }
 
 std::string linkTarget(const std::string& path) {
   std::string target(PATH_MAX, '\0');
@@ -37,14 +36,14 @@ bool worthExamining(const std::string& path) {
   return S_ISLNK(own.st_mode) || (S_ISDIR(followed.st_mode) && followed.st_nlink > 2);
 }
 
-void recordLink(const std::string& entry, std::string target) {
-  modelLinks().push_back({entry, std::move(target)});
-  logMsg(msg::kLinked, static_cast<int>(modelLinks().size()), entry, modelLinks().back().target);
+void recordLink(std::vector<ModelLink>& rows, const std::string& entry, std::string target) {
+  rows.push_back({entry, std::move(target)});
+  logMsg(msg::kLinked, static_cast<int>(rows.size()), entry, rows.back().target);
 }
 
-void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
+void scanEntries(DIR* dir, const std::string& modelDir, int flags, std::vector<ModelLink>& rows) {
   bool sawFoomatic = false;
-  while (modelLinks().size() < kModelLinkRows) {
+  while (rows.size() < kModelLinkRows) {
     const dirent* entry = ::readdir(dir);
     if (!entry) break;
     std::string name = entry->d_name;
@@ -55,10 +54,10 @@ void scanEntries(DIR* dir, const std::string& modelDir, int flags) {
     std::string target = linkTarget(path);
     LinkDecision decision = decideModelLink(flags, path, target);
     if (decision == LinkDecision::Skip) continue;
-    recordLink(path, std::move(target));
+    recordLink(rows, path, std::move(target));
     if (decision == LinkDecision::RecordAndStop) break;
   }
-  if (modelLinks().empty() && !sawFoomatic) logMsg(msg::kNoKnownLinks, modelDir);
+  if (rows.empty() && !sawFoomatic) logMsg(msg::kNoKnownLinks, modelDir);
 }
 
 // The old-CUPS choice among the recorded rows, by the first flag that is set.
@@ -93,13 +92,14 @@ std::string newCupsDir(const InstallDirInputs& in) {
 
 void makeModelDirLink(const std::string& ppdInstallDir, const std::string& linkPath) {
   std::string text = formatMessage(msg::kLinked, 1, linkPath, ppdInstallDir);
-  if (symlinkIfAbsent(ppdInstallDir, linkPath) != 0) text += messageText(msg::kErrorMark);
-  logIfAny(text);
+  if (symlinkIfAbsent(ppdInstallDir, linkPath) != 0) {
+    logIfAny(withErrorMark(text));
+  } else {
+    logChange(text);
+  }
 }
 
 }  // namespace
-
-const std::vector<ModelLink>& modelLinkTable() { return runSettings().modelLinks; }
 
 LinkDecision decideModelLink(int flags, std::string_view entryPath, std::string_view target) {
   if (flags & PPDLOC_CUSTOM) return contains(entryPath, "custom") ? LinkDecision::Record : LinkDecision::Skip;
@@ -119,47 +119,49 @@ InstallDirPlan planPpdInstallDir(const InstallDirInputs& in) {
   return {in.cupsModelDir + "/orv", InstallDirAction::NameOnly};
 }
 
-void scanModelDirLinks(int& rowCount) {
+void scanModelDirLinks(std::vector<ModelLink>& rows) {
   const RunSettings& s = runSettings();
-  rowCount = 0;
+  rows.clear();
   if (!pathExists(s.cupsModelDir)) return;
-  modelLinks().clear();
   constexpr int kScannedBits = PPDLOC_FOOMATIC | PPDLOC_CUSTOM | PPDLOC_USR_SHARE | PPDLOC_OPT_SHARE;
   DirPtr dir(::opendir(s.cupsModelDir.c_str()));
   if (dir) {
-    scanEntries(dir.get(), s.cupsModelDir, s.ppdLocationFlags & kScannedBits);
+    scanEntries(dir.get(), s.cupsModelDir, s.ppdLocationFlags & kScannedBits, rows);
   } else {
     logMsg(msg::kNoKnownLinks, s.cupsModelDir);
   }
-  rowCount = static_cast<int>(modelLinks().size());
 }
 
-void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount) {
+InstallDirPlan choosePpdInstallDir(const std::string& existingPpdDir, const std::vector<ModelLink>& rows) {
   RunSettings& s = runSettings();
-  if (!pathExists(s.cupsModelDir)) return;
-  InstallDirInputs in{existingPpdDir, s.ppdInstallDir, s.cupsModelDir, s.ppdLocationFlags, s.cupsVersion, {}};
-  in.rows.assign(modelLinks().begin(), modelLinks().begin() + std::min<size_t>(rowCount, modelLinks().size()));
+  if (!pathExists(s.cupsModelDir)) return {s.ppdInstallDir, InstallDirAction::NameOnly};
+  InstallDirInputs in{existingPpdDir, s.ppdInstallDir, s.cupsModelDir, s.ppdLocationFlags, s.cupsVersion, rows};
   InstallDirPlan plan = planPpdInstallDir(in);
   s.ppdInstallDir = plan.dir;
   logMsg(msg::kPpdInstallDir, s.ppdInstallDir);
+  if (plan.action == InstallDirAction::Reuse) logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir);
+  return plan;
+}
+
+void settlePpdInstallDir(const InstallDirPlan& plan) {
+  const RunSettings& s = runSettings();
   std::string linkPath = s.cupsModelDir + "/orv";
-  if (s.dryRun && plan.action != InstallDirAction::Reuse) return;  // nothing is made in a dry run
   switch (plan.action) {
-    case InstallDirAction::Reuse: logMsg(msg::kReusingProductPpdDir, s.ppdInstallDir); return;
+    case InstallDirAction::Reuse:
     case InstallDirAction::NameOnly: return;
     case InstallDirAction::LinkAfterCreating:
-      if (pathExists(linkPath)) return;
-      if (!pathExists(s.ppdInstallDir)) ensureDirectory(s.ppdInstallDir, 1, 0755);
-      makeModelDirLink(s.ppdInstallDir, linkPath);
+      if (effects().exists(linkPath)) return;
+      if (!effects().exists(plan.dir)) ensureDirectory(plan.dir, 1, 0755);
+      makeModelDirLink(plan.dir, linkPath);
       return;
     case InstallDirAction::LinkOnly:
-      if (pathExists(linkPath)) return;
-      makeModelDirLink(s.ppdInstallDir, linkPath);
+      if (effects().exists(linkPath)) return;
+      makeModelDirLink(plan.dir, linkPath);
       return;
     case InstallDirAction::Settle:
-      if (isDirectory(s.ppdInstallDir)) return;
-      ensureDirectory(s.ppdInstallDir, 1, 0755);
-      logMsg(msg::kDirCreated, s.ppdInstallDir);
+      if (effects().isDirectory(plan.dir)) return;
+      ensureDirectory(plan.dir, 1, 0755);
+      logChange(formatMessage(msg::kDirCreated, plan.dir));
       return;
   }
 }

@@ -8,17 +8,12 @@
 
 #include "ppd/model_link.h"
 
-// Reads the model directory and records up to eight known links in the
-// model link table; rowCount receives the number of rows.
-void scanModelDirLinks(int& rowCount);
-// Settles ppdInstallDir; may create it and, on old CUPS, the "orv" link.
-void choosePpdInstallDir(const std::string& existingPpdDir, int rowCount);
+// Reads the model directory and records up to eight known links as rows.
+void scanModelDirLinks(std::vector<ModelLink>& rows);
 
 constexpr size_t kModelLinkRows = 8;
 // CUPS older than this keeps PPD files only where its model directory links.
 constexpr int kNewCupsVersion = 1300;
-
-const std::vector<ModelLink>& modelLinkTable();
 
 enum class LinkDecision { Skip, Record, RecordAndStop };
 // Whether the scan records an entry (a link, or a directory with
@@ -45,3 +40,9 @@ struct InstallDirInputs {
   std::vector<ModelLink> rows;
 };
 InstallDirPlan planPpdInstallDir(const InstallDirInputs& in);
+
+// Settles ppdInstallDir from the rows (and logs it). Nothing is made yet:
+// settlePpdInstallDir makes the directory and, on old CUPS, the "orv" link,
+// once the run goes on to install.
+InstallDirPlan choosePpdInstallDir(const std::string& existingPpdDir, const std::vector<ModelLink>& rows);
+void settlePpdInstallDir(const InstallDirPlan& plan);

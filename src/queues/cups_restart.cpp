@@ -1,8 +1,10 @@
 #include "queues/cups_restart.h"
 
+#include <algorithm>
 #include <string>
 
 #include "discovery/command_locator.h"
+#include "services/effects.h"
 #include "services/run_log.h"
 #include "services/shell.h"
 #include "sys/paths.h"
@@ -33,12 +35,12 @@ int restartCups() {
   std::string systemctl = existingCommand("systemctl");
   if (!systemctl.empty()) {
     command = shellQuote(systemctl) + " restart cups.service";
-    logIfAny(formatText("CUPS restart command:\"%s\"\n", command.c_str()));
+    logMsg(msg::kRestartCommand, command);
   }
   int status = kNoCommand;
   if (!command.empty()) {
-    status = runShell(command);
-    logMsg(msg::kRestartReturned, status);
+    status = effects().runCommand(command);
+    logChange(formatMessage(msg::kRestartReturned, status));
     if (status == 0) return 0;
   } else {
     logMsg(msg::kRestartReturned, kNoCommand);
@@ -49,7 +51,13 @@ int restartCups() {
     logMsg(msg::kRestartReturned, status);
     return status;
   }
-  status = runShell(fallback);
-  logMsg(msg::kRestartReturned, status);
+  status = effects().runCommand(fallback);
+  logChange(formatMessage(msg::kRestartReturned, status));
   return status;
+}
+
+int restartCupsIfChanged() {
+  if (hostChanged()) return restartCups();
+  logMsg(msg::kNothingChanged);
+  return 0;
 }

@@ -1,17 +1,14 @@
 #include "queues/option_capture.h"
 
-#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "services/run_log.h"
 #include "sys/file_handles.h"
+#include "sys/text.h"
 
 // The PPD API of libcups is deprecated but is the reader the scheduler uses.
 #pragma GCC diagnostic push
@@ -25,7 +22,7 @@ struct PpdCloser {
 };
 using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
 
-bool isCustomValue(const char* value) { return ::strncasecmp(value, "Custom.", 7) == 0; }
+bool isCustomValue(std::string_view value) { return findIgnoringCase(value, "Custom.") == 0; }
 
 bool hasChoice(const ppd_option_t& option, const char* name) {
   for (int c = 0; c < option.num_choices; ++c) {
@@ -38,52 +35,63 @@ void captureOption(const ppd_option_t& option, OptionList& list, unsigned& count
   for (int c = 0; c < option.num_choices; ++c) {
     const ppd_choice_t& choice = option.choices[c];
     if (std::strcmp(choice.choice, option.defchoice) != 0) continue;
-    addOptList(&list, OptionRecord{option.keyword, choice.choice});
+    list.records.push_back(OptionRecord{option.keyword, choice.choice});
     ++counter;
   }
   // A custom size (Custom.WIDTHxHEIGHT) is no listed choice, but a value the
   // option's Custom choice stands for.
   if (isCustomValue(option.defchoice) && hasChoice(option, "Custom")) {
-    addOptList(&list, OptionRecord{option.keyword, option.defchoice});
+    list.records.push_back(OptionRecord{option.keyword, option.defchoice});
     ++counter;
   }
 }
 
 // libcups reads the PPD text from an anonymous file in memory: nothing is
-// written to disk for it.
-PpdPtr parsePpdText(std::string_view text) {
-  if (text.empty()) return nullptr;
+// written to disk for it, and an error tells its line.
+PpdPtr parsePpdText(std::string_view text, std::string* why) {
   FdHolder memory(::memfd_create("ppd", MFD_CLOEXEC));
-  if (memory.get() < 0) return nullptr;
-  for (std::string_view rest = text; !rest.empty();) {
+  for (std::string_view rest = text; memory.get() >= 0 && !rest.empty();) {
     ssize_t written = ::write(memory.get(), rest.data(), rest.size());
     if (written <= 0) return nullptr;
     rest.remove_prefix(static_cast<size_t>(written));
   }
-  if (::lseek(memory.get(), 0, SEEK_SET) != 0) return nullptr;
-  return PpdPtr(ppdOpenFd(memory.get()));
+  if (memory.get() < 0 || ::lseek(memory.get(), 0, SEEK_SET) != 0) return nullptr;
+  PpdPtr ppd(text.empty() ? nullptr : ppdOpenFd(memory.get()));
+  if (!ppd && why) {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    *why = formatMessage(msg::kPpdNotReadable, static_cast<int>(status), ppdErrorString(status), line);
+  }
+  return ppd;
 }
 
-std::string lowerCase(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
+// The new PPD's own spelling of a captured value, when it offers the value.
+std::optional<std::string> offeredSpelling(const DeclaredOption& option, const std::string& value) {
+  std::string wanted = lowerCase(value);
+  // A custom value stands for the option's Custom choice and keeps its own text.
+  if (wanted.starts_with("custom.") || wanted.starts_with("{"))
+    return option.choices.count("custom") ? std::optional<std::string>(value) : std::nullopt;
+  auto found = option.choices.find(wanted);
+  if (found == option.choices.end()) return std::nullopt;
+  return found->second;
 }
 
-void notCarry(std::vector<ReportDefault>& notCarried, const OptionRecord& record, const char* reason,
-              const char* line) {
-  logIfAny(formatText(line, record.keyword.c_str(), record.value.c_str()));
-  notCarried.push_back({record.keyword, record.value, reason});
+// A value goes onto a default line as one word: no quote or control byte,
+// and a blank only inside a custom value's braces.
+bool isWritableValue(std::string_view value) {
+  bool braced = value.starts_with('{') && value.ends_with('}');
+  for (char c : value) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '"' || (c == ' ' && !braced)) return false;
+  }
+  return !value.empty();
 }
 
 }  // namespace
 
-int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count) {
-  PpdPtr ppd(ppdOpenFile(ppdPath.c_str()));
-  if (!ppd) {
-    writeStderr(formatMessage(msg::kCannotOpenPpd, ppdPath));
-    return 0;
-  }
+int captureOptions(std::string_view ppdText, OptionList& list, unsigned& count, std::string* why) {
+  PpdPtr ppd = parsePpdText(ppdText, why);
+  if (!ppd) return 0;
   unsigned counter = 0;
   for (int g = 0; g < ppd->num_groups; ++g) {
     const ppd_group_t& group = ppd->groups[g];
@@ -93,48 +101,48 @@ int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count
   return static_cast<int>(counter);
 }
 
-std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText) {
-  PpdPtr ppd = parsePpdText(ppdText);
+std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText, std::string* why) {
+  PpdPtr ppd = parsePpdText(ppdText, why);
   if (!ppd) return std::nullopt;
   DeclaredOptions declared;
-  ppd_option_t* option = ppdFirstOption(ppd.get());
-  for (; option; option = ppdNextOption(ppd.get())) {
-    std::set<std::string>& choices = declared.choicesByKeyword[lowerCase(option->keyword)];
-    for (int c = 0; c < option->num_choices; ++c) choices.insert(lowerCase(option->choices[c].choice));
+  for (ppd_option_t* option = ppdFirstOption(ppd.get()); option; option = ppdNextOption(ppd.get())) {
+    DeclaredOption& entry = declared.byKeyword[lowerCase(option->keyword)];
+    entry.defaultChoice = option->defchoice;
+    for (int c = 0; c < option->num_choices; ++c) entry.choices.emplace(lowerCase(option->choices[c].choice), option->choices[c].choice);
   }
   return declared;
 }
 
 #pragma GCC diagnostic pop
 
-void addOptList(OptionList* list, const OptionRecord& record) {
-  if (!list) {
-    writeStderr("addOptList(NULL,...) Error!\n");
-    std::exit(1);
+void notCarry(std::vector<ReportNotCarried>& notCarried, const OptionRecord& record, NotCarriedReason reason,
+              const std::string& readBack) {
+  const std::string& k = record.keyword;
+  const std::string& v = record.value;
+  switch (reason) {
+    case NotCarriedReason::OptionNotDeclared: logMsg(msg::kDefaultOptionNotDeclared, k, v); break;
+    case NotCarriedReason::ChoiceNotOffered: logMsg(msg::kDefaultChoiceNotOffered, k, v); break;
+    case NotCarriedReason::NoDefaultLine: logMsg(msg::kDefaultNoDefaultLine, k, v); break;
+    case NotCarriedReason::NotReadBack: logMsg(msg::kDefaultNotReadBack, k, v, readBack); break;
+    case NotCarriedReason::ValueNotWritable: logMsg(msg::kDefaultNotWritable, k, v); break;
   }
-  list->records.push_back(record);
-}
-
-int freeOptionList(OptionList* list) {
-  if (list) list->records.clear();
-  return 0;
+  notCarried.push_back({record.keyword, record.value, reason});
 }
 
 void splitCarried(const DeclaredOptions& declared, const OptionList& captured, OptionList& carried,
-                  std::vector<ReportDefault>& notCarried) {
+                  std::vector<ReportNotCarried>& notCarried) {
   for (const OptionRecord& record : captured.records) {
-    auto option = declared.choicesByKeyword.find(lowerCase(record.keyword));
-    std::string choice = lowerCase(record.value);
-    // A custom value stands for the option's Custom choice.
-    if (choice.starts_with("custom.") || choice.starts_with("{")) choice = "custom";
-    if (option == declared.choicesByKeyword.end()) {
-      notCarry(notCarried, record, "option-not-declared",
-               "Default %s/%s: the new PPD has no such option; not carried.\n");
-    } else if (!option->second.count(choice)) {
-      notCarry(notCarried, record, "choice-not-offered",
-               "Default %s/%s is not offered by the new PPD; its own default stays.\n");
+    auto option = declared.byKeyword.find(lowerCase(record.keyword));
+    std::optional<std::string> spelling;
+    if (option != declared.byKeyword.end()) spelling = offeredSpelling(option->second, record.value);
+    if (option == declared.byKeyword.end()) {
+      notCarry(notCarried, record, NotCarriedReason::OptionNotDeclared);
+    } else if (!spelling) {
+      notCarry(notCarried, record, NotCarriedReason::ChoiceNotOffered);
+    } else if (!isWritableValue(*spelling)) {
+      notCarry(notCarried, record, NotCarriedReason::ValueNotWritable);
     } else {
-      carried.records.push_back(record);
+      carried.records.push_back({record.keyword, *spelling});
     }
   }
 }

@@ -5,7 +5,6 @@
 
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,23 +23,29 @@ struct OptionList {
 
 // Appends one record per option whose default is one of its choices (top-level
 // groups only), or a custom value its Custom choice accepts; count and result
-// are the number appended. 0 and count left alone when the PPD cannot be opened.
-int captureOptions(const std::string& ppdPath, OptionList& list, unsigned& count);
-// Appends a record; ends the process when there is no list.
-void addOptList(OptionList* list, const OptionRecord& record);
-int freeOptionList(OptionList* list);
+// are the number appended. When libcups cannot read the text as a PPD: 0,
+// count left alone, and why (in the catalogue's words).
+int captureOptions(std::string_view ppdText, OptionList& list, unsigned& count, std::string* why = nullptr);
 
-// The options a PPD declares, as libcups reads them: keywords and choices,
-// each kept in lower case, since libcups matches both without regard to case.
-struct DeclaredOptions {
-  std::map<std::string, std::set<std::string>> choicesByKeyword;
+// The options a PPD declares, as libcups reads them: by keyword in lower
+// case (libcups matches keywords and choices without regard to case), each
+// with its choices (lower case to the PPD's own spelling) and its default.
+struct DeclaredOption {
+  std::map<std::string, std::string> choices;
+  std::string defaultChoice;
 };
-// The options of a PPD text; nothing when libcups cannot read it as a PPD.
-std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText);
+struct DeclaredOptions {
+  std::map<std::string, DeclaredOption> byKeyword;
+};
+// The options of a PPD text; nothing (and why) when libcups cannot read it.
+std::optional<DeclaredOptions> declaredOptions(std::string_view ppdText, std::string* why = nullptr);
 
 // The captured defaults split by what the new PPD declares: those whose
 // option exists there and offers the choice (a custom value Custom.WxH, or
-// {...}, where it has a Custom choice) are carried; every other one is logged
-// with its reason and listed in notCarried.
+// {...}, where it has a Custom choice) are carried, in the new PPD's
+// spelling; every other one is logged with its reason and listed in notCarried.
 void splitCarried(const DeclaredOptions& declared, const OptionList& captured, OptionList& carried,
-                  std::vector<ReportDefault>& notCarried);
+                  std::vector<ReportNotCarried>& notCarried);
+// Logs why a default is not carried and lists it.
+void notCarry(std::vector<ReportNotCarried>& notCarried, const OptionRecord& record, NotCarriedReason reason,
+              const std::string& readBack = "");

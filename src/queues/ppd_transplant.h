@@ -17,9 +17,12 @@ constexpr size_t kDefaultValueMax = 79;
 // Copies in to out, read in pieces of at most 255 bytes, rewriting every
 // default line inside an option block as "*Default<keyword>: <value>" with
 // the captured value where there is one, ending as the line did (LF or
-// CR LF). Only lines that begin with a keyword count: a commented-out block
-// is copied as it stands. The keywords whose default line was written with
-// a captured value go to written. Returns 0 when the input is exhausted.
+// CR LF); a line without a captured value whose value is more than one word
+// stays as it is. A captured default stated again after its block (libcups
+// keeps the last) is rewritten there too. Only lines that begin with a
+// keyword count: a commented-out block is copied as it stands. The keywords
+// written with a captured value go to written. Returns 0 when the input is
+// exhausted.
 int processNewPPD(std::string_view in, std::string& out, const OptionList& options, int optionCount,
                   std::vector<std::string>* written = nullptr);
 

@@ -1,16 +1,16 @@
 #include "queues/queue_inventory.h"
 
-#include <cstdlib>
-
+#include "install/fs_helpers.h"
+#include "install/info_file.h"
 #include "queues/model_table.h"
 #include "services/run_log.h"
 #include "services/run_settings.h"
-#include "sys/atomic_files.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
+#include "sys/text.h"
 
 namespace {
 
@@ -18,23 +18,14 @@ constexpr std::string_view kModelKeyword = "*ModelName:";
 constexpr std::string_view kVersionComment = "*% Mivo version:";
 // The PDL is told by the 8 characters that end just before the last one.
 constexpr size_t kPdlWindow = 8;
-constexpr const char* kPrintersBegin = "%%ZEBBLOCK_PRINTERS_BEGIN";
-constexpr const char* kPrintersEnd = "%%ZEBBLOCK_PRINTERS_END";
-constexpr size_t kInfoTrimLength = 256;
 
 int pdlKindOf(std::string_view line) {
+  if (line.size() < kPdlWindow + 1) return PDL_NONE;
   std::string_view window = line.substr(line.size() - kPdlWindow - 1, kPdlWindow);
-  if (window.find(" PCL") != std::string_view::npos) return PDL_PCL;
-  if (window.find(" PXL") != std::string_view::npos) return PDL_PXL;
-  if (window.find(" PS") != std::string_view::npos) return PDL_POSTSCRIPT;
+  if (contains(window, " PCL")) return PDL_PCL;
+  if (contains(window, " PXL")) return PDL_PXL;
+  if (contains(window, " PS")) return PDL_POSTSCRIPT;
   return PDL_NONE;
-}
-
-// The queue name of a PPD file name: up to its first ".ppd", at most 79 bytes.
-std::string queueNameOf(const std::string& fileName) {
-  std::string name = fileName.substr(0, fileName.find(".ppd"));
-  if (name.size() > kQueueNameMax) name.resize(kQueueNameMax);
-  return name;
 }
 
 struct ScannedPpd {
@@ -80,74 +71,30 @@ std::optional<ScannedPpd> scanQueuePpd(const std::string& path) {
 
 void logPdlLine(int kind) {
   switch (kind) {
-    case PDL_POSTSCRIPT: logMessage("\tPDL    : PostScript."); break;
-    case PDL_PCL: logMessage("\tPDL    : PCL."); break;
-    case PDL_PXL: logMessage("\tPDL    : PXL."); break;
+    case PDL_POSTSCRIPT: logMsg(msg::kPdlPostScript); break;
+    case PDL_PCL: logMsg(msg::kPdlPcl); break;
+    case PDL_PXL: logMsg(msg::kPdlPxl); break;
     default: break;
   }
 }
 
-std::string infoFilePath(int kind) {
-  const char* fileName = kind == 1 ? "mivoInfo2.0" : "mivoInfo4.0";
-  return runSettings().installDir + "/" + fileName;
-}
-
-// A line of the information file without its line end; the CR of a CR LF
-// file goes too, so that its markers and names read as in any other file.
-bool readTrimmedLine(std::FILE* file, std::string& line) {
-  if (!readLinePiece(file, line)) return false;
-  line.resize(upToNul(line).size());
-  if (line.ends_with("\r\n")) line.erase(line.size() - 2, 1);
-  trimTrailing(line, kInfoTrimLength);
-  if (line.ends_with('\r')) line.pop_back();
-  return true;
-}
-
-// What a killed run left in the directories the update writes to.
-void removeLeftoverTemporaries(const std::string& ppdDir) {
-  if (runSettings().dryRun) return;
-  for (const std::string& dir : {ppdDir, directoryOf(ppdDir)}) {
-    std::optional<SafeDir> handle = SafeDir::open(dir);
-    int removed = handle ? removeStaleTemporaries(*handle) : 0;
-    if (removed > 0)
-      logMessage(formatText("Removed %d temporary file(s) that an interrupted run left in %s.", removed, dir.c_str()));
-  }
-}
-
-// An entry that cannot be a queue of ours: a temporary file of ours, or a
-// name that would not make a usable queue name (logged).
-bool passedOver(const std::string& entry, const std::string& name) {
-  if (isOwnTemporaryName(entry)) return true;
-  if (isUsableQueueName(name)) return false;
-  logMessage("Queue PPD passed over, its name cannot name a queue or a file: '" + entry + "'.");
-  return true;
-}
-
-// Reads the names up to the end marker into the list; the number read.
-int readPrinterNames(std::FILE* file, QueueList& list) {
-  int read = 0;
-  std::string line;
-  while (readTrimmedLine(file, line) && line != kPrintersEnd) {
-    if (line.size() > kQueueNameMax) line.resize(kQueueNameMax);
-    if (read == 0) {
-      list.head().name = line;
-      list.head().pdlKind = PDL_NONE;
-    } else {
-      QueueRecord record;
-      record.name = line;
-      addPList(&list, record);
-    }
-    ++read;
-  }
-  return read;
+// A name that looks meant for a queue's PPD but that no queue can have.
+bool isNearMiss(const std::string& fileName) {
+  return fileName.ends_with(".ppd") && !queueNameOfPpdFile(fileName);
 }
 
 }  // namespace
 
-std::string cupsPpdDirectory() {
-  const std::string& base = runSettings().cupsBaseDir;
-  if (base.empty() || base == "/") return "/etc/cups/ppd";
-  return base + "/etc/cups/ppd";
+bool isUsableQueueName(const std::string& name) {
+  if (name.size() > kQueueNameMax || name.find('/') != std::string::npos || name == "." || name == "..") return false;
+  return name.find_first_not_of(" \t\n\r\f\v") != std::string::npos;
+}
+
+std::optional<std::string> queueNameOfPpdFile(const std::string& fileName) {
+  if (!fileName.ends_with(".ppd")) return std::nullopt;
+  std::string name = fileName.substr(0, fileName.size() - 4);
+  if (!isUsableQueueName(name)) return std::nullopt;
+  return name;
 }
 
 std::optional<std::string_view> identifyModel(std::string_view line, int& kind, int& id) {
@@ -171,40 +118,46 @@ int readMivoVersion(std::string_view line) {
   return rest.front() - '0';
 }
 
-void trimTrailing(std::string& text, size_t n) {
-  size_t end = std::min(text.size(), n);
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\n')) --end;
-  text.resize(end);
+std::vector<QueueFile> queueFilesIn(const std::string& dir) {
+  std::vector<QueueFile> files;
+  std::optional<SafeDir> handle = SafeDir::open(dir);
+  if (!handle) return files;
+  for (const std::string& entry : listDirectoryAt(handle->fd())) {
+    std::optional<std::string> name = queueNameOfPpdFile(entry);
+    if (!name) {
+      if (isNearMiss(entry)) logMsg(msg::kQueuePpdPassedOver, entry);
+      continue;
+    }
+    if (entryType(handle->fd(), entry) == EntryType::Regular) files.push_back({*name, joinPath(dir, entry)});
+  }
+  return files;
 }
 
-void trimLineEnd(std::string& text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+std::optional<QueueRecord> productQueueOf(const QueueFile& file) {
+  std::optional<ScannedPpd> found = scanQueuePpd(file.path);
+  if (!found) return std::nullopt;
+  return QueueRecord{found->model, file.path, file.name, found->id, found->kind};
 }
 
-int scanQueuePpds(QueueList& list, int& count) {
+int scanQueuePpds(QueueList& list, int& count, PpdCandidates& candidates) {
   count = 0;
   std::string dir = cupsPpdDirectory();
   if (!pathExists(dir)) return 0;
+  // What a killed run left in the directories the update writes to goes first.
   removeLeftoverTemporaries(dir);
-  for (const std::string& entry : listDirectory(dir)) {
-    std::string path = dir + "/" + entry;
-    auto found = scanQueuePpd(path);
-    if (!found || passedOver(entry, queueNameOf(entry))) continue;
-    QueueRecord record;
-    record.model = found->model;
-    record.ppdPath = path;
-    record.name = queueNameOf(entry);
-    record.modelId = found->id;
-    record.pdlKind = found->kind;
+  removeLeftoverTemporaries(directoryOf(dir));
+  for (const QueueFile& file : queueFilesIn(dir)) {
+    std::optional<QueueRecord> record = productQueueOf(file);
+    if (!record) continue;
     if (count == 0) {
-      list.head() = record;
+      list.head() = *record;
     } else {
-      addPList(&list, record);
+      list.records.push_back(*record);
     }
     ++count;
   }
   logQueueList(list, count);
-  logPpdCandidates(runSettings().ppdInstallDir, list, count);
+  logPpdCandidates(candidates, runSettings().ppdInstallDir, list, count);
   return count > 0 ? 1 : 0;
 }
 
@@ -220,59 +173,55 @@ void logQueueList(const QueueList& list, int count) {
     }
     logMsg(msg::kQueuePpdFile, queue.ppdPath);
     logMsg(msg::kQueueModel, queue.model);
-    logIfAny(formatText("\tTamra ID: %d.\n", queue.modelId));
+    logMsg(msg::kQueueModelId, queue.modelId);
     logPdlLine(queue.pdlKind);
   }
 }
 
-void logPpdCandidates(const std::string& dir, const QueueList& list, int count) {
+void logPpdCandidates(PpdCandidates& candidates, const std::string& dir, const QueueList& list, int count) {
   logMsg(msg::kCandidateCount, count);
   int shown = std::min<int>(count, static_cast<int>(list.records.size()));
   for (int i = 0; i < shown; ++i) {
-    const QueueRecord& queue = list.records[i];
     std::string found;
-    if (findModelPpd(dir, queue, queue.pdlKind, queue.modelId, found) ||
-        findModelPpd(kProductPpdDir, queue, queue.pdlKind, queue.modelId, found)) {
-      logIfAny(formatText("PPD = %s.\n", found.c_str()));
+    if (findNewPpd(candidates, dir, list.records[i], found)) {
+      logMsg(msg::kPpdFound, found);
     } else {
       logMsg(msg::kPpdNotFound);
     }
   }
 }
 
+int findModelPpd(PpdCandidates& candidates, const std::string& dir, const QueueRecord& queue, int kind, int id,
+                 std::string& found) {
+  logMsg(msg::kSearchingPpdDir, dir);
+  for (const PpdCandidate& candidate : candidates.of(dir)) {
+    if (candidate.model && candidate.model->starts_with(queue.model) && candidate.kind == kind && candidate.id == id) {
+      found = candidate.path;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+bool findNewPpd(PpdCandidates& candidates, const std::string& ppdInstallDir, const QueueRecord& queue,
+                std::string& found) {
+  return findModelPpd(candidates, ppdInstallDir, queue, queue.pdlKind, queue.modelId, found) ||
+         findModelPpd(candidates, productPath("ppd"), queue, queue.pdlKind, queue.modelId, found);
+}
+
 int readInfoPrinters(int kind, QueueList& list) {
-  FilePtr file = openRegularFile(infoFilePath(kind));
-  if (!file) return 0;
-  std::string line;
-  while (readTrimmedLine(file.get(), line)) {
-    if (line != kPrintersBegin) continue;
-    freeQueueList(&list);
-    int read = readPrinterNames(file.get(), list);
-    runSettings().infoPrinterCount = read == 0 ? 0 : static_cast<int>(list.records.size());
-    return 1;
+  std::string path = infoFilePath(runSettings().installDir, static_cast<UpdateKind>(kind == 1 ? 1 : 2));
+  std::optional<std::string> text = readTrustedInfoFile(path);
+  std::optional<std::vector<std::string>> names = text ? printersBlock(*text) : std::nullopt;
+  if (!names) return 0;
+  list = QueueList{};
+  for (size_t i = 0; i < names->size(); ++i) {
+    if (i == 0) {
+      list.head().name = (*names)[0];
+    } else {
+      list.records.push_back(QueueRecord{"", "", (*names)[i], 0, PDL_NONE});
+    }
   }
-  return 0;
-}
-
-void addPList(QueueList* list, const QueueRecord& record) {
-  if (!list) {
-    writeStderr("addPList(NULL,...) Error!\n");
-    std::exit(1);
-  }
-  list->records.push_back(record);
-}
-
-int freeQueueList(QueueList* list) {
-  list->records.resize(1);
-  return 0;
-}
-
-int clearQueueList(QueueList* list) {
-  if (list) *list = QueueList{};
-  return 0;
-}
-
-bool isUsableQueueName(const std::string& name) {
-  if (name.find('/') != std::string::npos || name == "." || name == "..") return false;
-  return name.find_first_not_of(" \t\n\r\f\v") != std::string::npos;
+  runSettings().infoPrinterCount = static_cast<int>(names->size());
+  return 1;
 }

@@ -2,209 +2,276 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <exception>
 
+#include "install/fs_helpers.h"
 #include "queues/cups_restart.h"
-#include "queues/ppd_candidates.h"
 #include "queues/ppd_transplant.h"
 #include "queues/queue_inventory.h"
 #include "services/console_questions.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
 #include "services/run_settings.h"
+#include "services/terminal.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
-#include "sys/product.h"
+#include "sys/safe_dirs.h"
+#include "sys/sha256.h"
 #include "sys/text.h"
 
 namespace {
 
-constexpr size_t kRuleWidth = 58;
 constexpr std::string_view kOldConfigVersion = "%%MIVO_VERSION_1.0";
 constexpr std::string_view kNewConfigVersion = "%%MIVO_VERSION_3.0\n";
-
-bool findNewPpd(const std::string& ppdInstallDir, const QueueRecord& queue, std::string& found) {
-  return findModelPpd(ppdInstallDir, queue, queue.pdlKind, queue.modelId, found) ||
-         findModelPpd(kProductPpdDir, queue, queue.pdlKind, queue.modelId, found);
-}
-
-std::string valuesOf(const std::vector<OptionRecord>& records) {
-  std::string text;
-  for (const OptionRecord& r : records) text += (text.empty() ? "" : ", ") + r.keyword + "=" + r.value;
-  return text.empty() ? "none" : text;
-}
+constexpr const char* kConfigName = "mivoConfig";
 
 std::vector<ReportDefault> reportDefaults(const OptionList& list) {
   std::vector<ReportDefault> defaults;
-  for (const OptionRecord& r : list.records) defaults.push_back({r.keyword, r.value, ""});
+  for (const OptionRecord& r : list.records) defaults.push_back({r.keyword, r.value});
   return defaults;
-}
-
-// The model's new PPD, read whole and checked once per run.
-NewPpdFacts readNewPpd(const std::string& path) {
-  NewPpdFacts facts;
-  if (!readPpdText(path, facts.text, facts.why)) return facts;
-  if (!endsWithLineEnd(facts.text)) {
-    facts.why = "'" + path + "' is not a complete PPD (it ends in the middle of a line)";
-    return facts;
-  }
-  facts.options = declaredOptions(facts.text);
-  if (!facts.options) {
-    facts.why = "'" + path + "' is not a PPD that libcups can read";
-    return facts;
-  }
-  facts.readable = true;
-  return facts;
 }
 
 // Captured defaults the new PPD declares but whose default line the
 // transplant never met are not carried either; each gets its line.
 void noteUnwritten(NewQueuePpd& next, const std::vector<std::string>& written) {
-  for (const OptionRecord& r : next.carried.records) {
-    if (std::find(written.begin(), written.end(), r.keyword) != written.end()) continue;
-    logIfAny(formatText("Default %s/%s: the new PPD has no default line for it in an option block; not carried.\n",
-                        r.keyword.c_str(), r.value.c_str()));
-    next.notCarried.push_back({r.keyword, r.value, "no-default-line"});
-  }
-  std::erase_if(next.carried.records, [&written](const OptionRecord& r) {
+  auto unwritten = [&written](const OptionRecord& r) {
     return std::find(written.begin(), written.end(), r.keyword) == written.end();
-  });
-}
-
-bool writeBesideQueuePpd(const QueueRecord& queue, NewQueuePpd& next, QueueDirs& dirs) {
-  std::string why;
-  const SafeDir* dir = dirs.open(directoryOf(queue.ppdPath), &why);
-  if (dir) {
-    next.file = std::make_unique<PendingFile>(*dir);
-    FileAccess access;
-    // Filters read a queue's PPD as another user: keep who may read it.
-    access.keepExisting = true;
-    if (next.file->write(next.text) && next.file->finish(lastComponent(queue.ppdPath), access)) return true;
-    why = next.file->error();
-    next.file.reset();
+  };
+  for (const OptionRecord& r : next.carried.records) {
+    if (unwritten(r)) notCarry(next.notCarried, r, NotCarriedReason::NoDefaultLine);
   }
-  logFailure(formatText("The new PPD of the printer %s could not be written: %s.", queue.name.c_str(), why.c_str()));
-  return false;
+  std::erase_if(next.carried.records, unwritten);
 }
 
-// What one queue's update has written and will put in place.
+// What one queue's update has written beside its files, to put in place later.
 struct PreparedQueue {
   const QueueRecord* queue = nullptr;
   size_t reportIndex = 0;
-  std::unique_ptr<PendingFile> backup;
-  std::string backupError;
-  NewQueuePpd next;
-  bool hasNewPpd = false;
-  std::unique_ptr<PendingFile> config;
+  std::string headLines;  // the queue's first lines of the log
+  std::string bodyLines;  // its lines between the backup's line and the new PPD's
+  std::unique_ptr<StagedFile> backup;
+  std::unique_ptr<StagedFile> ppd;
+  std::unique_ptr<StagedFile> config;
+  std::string newHash;
+  std::string oldHash;
 };
 
 ReportQueue& reportOf(const PreparedQueue& prepared) { return runReport().queueAt(prepared.reportIndex); }
 
-void prepareQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs,
-                  PreparedQueue& prepared) {
-  logMessage(std::string(kRuleWidth, '='));
+// Everything one update run shares between its queues.
+struct UpdateRun {
+  const std::string& ppdInstallDir;
+  PpdCandidates& candidates;
+  std::map<std::string, NewPpdFacts> newPpds;
+};
+
+std::unique_ptr<StagedFile> stageBeside(const std::string& path, std::string_view text, const FileAccess& access,
+                                        LinkAtTarget atLink, std::string& why) {
+  Failure failure;
+  std::unique_ptr<StagedFile> staged = effects().stage({path, text, access, atLink, ""}, &failure);
+  if (!staged) why = describe(failure);
+  return staged;
+}
+
+// The queue's new PPD, written beside its PPD and read back: what libcups
+// cannot read is never placed, and what it does not read as carried is not
+// reported as carried.
+bool stageNewPpd(const QueueRecord& queue, NewQueuePpd& next, PreparedQueue& prepared) {
+  FileAccess access;
+  // Filters read a queue's PPD as another user: keep who may read it.
+  access.keepExisting = true;
+  std::string why;
+  prepared.ppd = stageBeside(queue.ppdPath, next.text, access, LinkAtTarget::Refuse, why);
+  if (!prepared.ppd) {
+    logFailureMsg(msg::kNewPpdNotWritten, queue.name, why);
+    return false;
+  }
+  std::optional<std::string> back = prepared.ppd->readBack();
+  std::optional<DeclaredOptions> written = back ? declaredOptions(*back, &why) : std::nullopt;
+  if (!written) {
+    if (!back) why = describe(Failure{FailureKind::CannotRead, prepared.ppd->stagedPath(), 0});
+    logFailureMsg(msg::kNewPpdRefused, queue.name, why);
+    prepared.ppd.reset();
+    return false;
+  }
+  keepWhatReadsBack(*written, next);
+  logMsg(msg::kNewQueuePpdAt, queue.name, prepared.ppd->stagedPath());
+  return true;
+}
+
+std::unique_ptr<StagedFile> backupQueuePpd(const QueueRecord& queue, std::string_view oldText, std::string& why) {
+  FileAccess access;
+  struct stat source {};
+  access.mode = ::stat(queue.ppdPath.c_str(), &source) == 0 ? source.st_mode & 0777 : 0600;
+  // Written whole beside its name: a link there is replaced, never written
+  // through; a good earlier backup stays until the new one is complete.
+  return stageBeside(backupPathFor(queue.ppdPath, queue.name), oldText, access, LinkAtTarget::Replace, why);
+}
+
+// The queue's configuration directory under the product directory, reached
+// by the rule for links; its configuration file, written with the marker
+// raised beside it. Nothing when the queue has none or it is already raised.
+std::unique_ptr<StagedFile> processPrinterConfig(const std::string& queueName) {
+  std::optional<SafeDir> product = isUsableQueueName(queueName) ? SafeDir::open(runSettings().places.productDir) : std::nullopt;
+  std::optional<SafeDir> queueDir = product ? product->child(queueName) : std::nullopt;
+  std::optional<SafeDir> dir = queueDir ? queueDir->child("root") : std::nullopt;
+  if (!dir) return nullptr;
+  std::string path = dir->pathOf(kConfigName);
+  EntryType type = entryType(dir->fd(), kConfigName);
+  if (type == EntryType::Missing) return nullptr;
+  if (type != EntryType::Regular) {
+    logFailureMsg(msg::kConfigIsLink, queueName, path);
+    ReportFile& file = runReport().addFile(path, FileAction::Install);
+    file.outcome = FileOutcome::Failed;
+    file.detail = formatMessage(msg::kConfigIsLink, queueName, path);
+    return nullptr;
+  }
+  removeLeftoverTemporaries(dir->path());
+  FdHolder fd(::openat(dir->fd(), kConfigName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get()) : std::nullopt;
+  if (!text) {
+    logFailureMsg(msg::kConfigUnreadable, queueName, path);
+    return nullptr;
+  }
+  std::string raised = raiseConfigVersion(*text);
+  if (raised == *text) return nullptr;
+  FileAccess access;
+  access.keepExisting = true;
+  std::string why;
+  std::unique_ptr<StagedFile> staged = stageBeside(path, raised, access, LinkAtTarget::Refuse, why);
+  if (!staged) logFailureMsg(msg::kConfigNotRewritten, queueName, why);
+  return staged;
+}
+
+// The queue's own PPD, read once: an I/O error keeps the queue on it.
+std::optional<std::string> readOldPpd(const QueueRecord& queue, ReportQueue& report) {
+  int error = 0;
+  std::optional<std::string> text = readWholeFile(queue.ppdPath, &error);
+  if (!text) {
+    report.detail = describe(Failure{FailureKind::CannotRead, queue.ppdPath, error});
+    logFailureMsg(msg::kQueueUnreadable, queue.name, report.detail);
+  }
+  return text;
+}
+
+void prepareQueue(UpdateRun& run, const QueueRecord& queue, PreparedQueue& prepared) {
+  HeldLines held;
+  logMsg(msg::kQueueRule);
   logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
+  prepared.headLines = held.take();
   prepared.queue = &queue;
   ReportQueue& report = runReport().addQueue(queue.name);
   prepared.reportIndex = runReport().queues().size() - 1;
   report.oldPpd = queue.ppdPath;
-  report.outcome = "failed";
+  report.outcome = QueueOutcome::Failed;
+  std::optional<std::string> oldText = readOldPpd(queue, report);
+  if (!oldText) return void(prepared.bodyLines = held.take());
+  OptionList options;
   unsigned optionCount = 0;
-  captureOptions(queue.ppdPath, options, optionCount);
-  prepared.backup = backupQueuePpd(queue.ppdPath, queue.name, dirs, prepared.backupError);
-  prepared.hasNewPpd =
-      installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, prepared.next, dirs) == 1;
-  report.newPpd = prepared.next.source;
-  report.carried = reportDefaults(prepared.next.carried);
-  report.notCarried = prepared.next.notCarried;
-  if (!prepared.hasNewPpd) report.detail = "no complete new PPD of its model could be made";
-  prepared.config = processPrinterConfig(queue.name, dirs);
+  std::string why;
+  if (captureOptions(*oldText, options, optionCount, &why) == 0 && !why.empty()) {
+    // The scheduler cannot read it either: the queue moves with the new PPD's own defaults.
+    writeStderr(formatMessage(msg::kCannotOpenPpd, queue.ppdPath));
+    logFailureMsg(msg::kOldDefaultsUnreadable, queue.name, why);
+    report.detail = formatMessage(msg::kOldDefaultsUnreadable, queue.name, why);
+  }
+  NewQueuePpd next;
+  bool made = installNewPpd(run.candidates, run.newPpds, run.ppdInstallDir, options, static_cast<int>(optionCount),
+                            queue, next) == 1;
+  report.newPpd = next.source;
+  if (!made) {
+    report.detail = formatMessage(msg::kNoNewPpdFound);
+  } else if (next.text == *oldText) {
+    logMsg(msg::kQueueUnchanged, queue.name);
+    report.outcome = QueueOutcome::Unchanged;
+  } else if (stageNewPpd(queue, next, prepared)) {
+    prepared.newHash = sha256Hex(next.text);
+    prepared.oldHash = sha256Hex(*oldText);
+    prepared.backup = backupQueuePpd(queue, *oldText, why);
+    if (!prepared.backup) report.detail = why;
+  }
+  report.carried = reportDefaults(next.carried);
+  report.notCarried = next.notCarried;
+  prepared.config = processPrinterConfig(queue.name);
+  prepared.bodyLines = held.take();
 }
 
-// Puts a prepared queue's files in place, in order, and logs each step.
+void placeConfig(PreparedQueue& prepared) {
+  if (!prepared.config) return;
+  Failure why;
+  if (effects().place(*prepared.config, &why)) {
+    logChange(formatMessage(msg::kPrinterConfigUpdated, prepared.queue->name));
+  } else {
+    logFailureMsg(msg::kConfigNotRewritten, prepared.queue->name, describe(why));
+  }
+}
+
+void recordQueue(const PreparedQueue& prepared, const std::string& backup) {
+  RecordedQueue& entry = productRecord().queueEntry(prepared.queue->name);
+  entry = {prepared.queue->name, prepared.queue->ppdPath, prepared.newHash, backup, prepared.oldHash};
+}
+
+// Puts a prepared queue's files in place, in order, its log lines among them.
 void placeQueue(PreparedQueue& prepared) {
   const QueueRecord& queue = *prepared.queue;
   ReportQueue& report = reportOf(prepared);
-  std::string backup = backupPathFor(queue.ppdPath, queue.name);
-  bool saved = prepared.backup && prepared.backup->place();
-  logMsg(msg::kQueuePpdSaved, queue.ppdPath, backup, saved ? 0 : -1);
-  if (saved) {
-    report.backup = backup;
-  } else {
-    logFailure("\t" + (prepared.backup ? prepared.backup->error() : prepared.backupError) + ".");
-  }
-  if (prepared.hasNewPpd && !saved) {
-    logFailure(
-        formatText("%s could not be saved; the printer %s keeps its PPD.", queue.ppdPath.c_str(), queue.name.c_str()));
-    report.detail = "the old PPD could not be saved";
-  } else if (prepared.hasNewPpd && installQueuePpd(queue.ppdPath, prepared.next)) {
-    report.outcome = "updated";
-  }
-  if (prepared.config && prepared.config->place()) {
-    logMsg(msg::kPrinterConfigUpdated, queue.name);
-  } else if (prepared.config) {
-    logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queue.name.c_str(),
-                          prepared.config->error().c_str()));
-  }
-}
-
-void planQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs) {
-  logMessage(std::string(kRuleWidth, '='));
-  logMsg(msg::kQueueAndPpd, queue.name, queue.ppdPath);
-  ReportQueue& report = runReport().addQueue(queue.name);
-  report.oldPpd = queue.ppdPath;
-  unsigned optionCount = 0;
-  captureOptions(queue.ppdPath, options, optionCount);
-  NewQueuePpd next;
-  if (!installNewPpd(ppdInstallDir, options, static_cast<int>(optionCount), queue, next, dirs)) {
-    report.outcome = "failed";
-    report.detail = "no complete new PPD of its model could be made";
-    return;
-  }
-  logMessage(formatText("Dry run: the printer %s would move to %s, saved first as %s; defaults carried: %s.",
-                        queue.name.c_str(), next.source.c_str(), backupPathFor(queue.ppdPath, queue.name).c_str(),
-                        valuesOf(next.carried.records).c_str()));
-  report.outcome = "would-update";
-  report.newPpd = next.source;
-  report.backup = backupPathFor(queue.ppdPath, queue.name);
-  report.carried = reportDefaults(next.carried);
-  report.notCarried = next.notCarried;
-}
-
-// One queue; whatever goes wrong with it stays with it.
-void handleQueue(const std::string& ppdInstallDir, const QueueRecord& queue, OptionList& options, QueueDirs& dirs,
-                 std::vector<PreparedQueue>& prepared) {
-  try {
-    if (runSettings().dryRun) {
-      planQueue(ppdInstallDir, queue, options, dirs);
+  writeHeldLines(prepared.headLines);
+  bool saved = false;
+  if (prepared.ppd) {
+    std::string backup = backupPathFor(queue.ppdPath, queue.name);
+    Failure why;
+    saved = prepared.backup && effects().place(*prepared.backup, &why);
+    logChange(formatMessage(msg::kQueuePpdSaved, queue.ppdPath, backup, saved ? 0 : -1));
+    if (saved) {
+      report.backup = backup;
     } else {
-      prepared.emplace_back();
-      prepareQueue(ppdInstallDir, queue, options, dirs, prepared.back());
+      std::string reason = prepared.backup ? describe(why) : report.detail;
+      logFailureMsg(msg::kBackupNotSaved, queue.ppdPath, queue.name, reason);
+      report.detail = formatMessage(msg::kBackupNotSaved, queue.ppdPath, queue.name, reason);
     }
+  }
+  writeHeldLines(prepared.bodyLines);
+  if (saved) {
+    Failure why;
+    bool placed = effects().place(*prepared.ppd, &why);
+    logChange(formatMessage(msg::kQueuePpdCopied, prepared.ppd->stagedPath(), queue.ppdPath, placed ? 0 : -1));
+    if (placed) {
+      report.outcome = QueueOutcome::Updated;
+      recordQueue(prepared, report.backup);
+    } else {
+      logFailureMsg(msg::kQueueNotUpdated, queue.name, describe(why));
+    }
+  }
+  placeConfig(prepared);
+}
+
+void handleQueue(UpdateRun& run, const QueueRecord& queue, std::vector<PreparedQueue>& prepared) {
+  try {
+    prepared.emplace_back();
+    prepareQueue(run, queue, prepared.back());
   } catch (const std::exception& error) {
-    if (!prepared.empty() && prepared.back().queue == &queue) prepared.pop_back();
-    logFailure(
-        formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.name.c_str(), error.what()));
+    // Whatever goes wrong with one queue stays with it.
+    prepared.pop_back();
+    logFailureMsg(msg::kQueueNotUpdated, queue.name, std::string(error.what()));
     ReportQueue& report = runReport().queueEntry(queue.name);
     report.oldPpd = queue.ppdPath;
-    report.outcome = "failed";
+    report.outcome = QueueOutcome::Failed;
     report.detail = error.what();
   }
-  freeOptionList(&options);
 }
 
-void placeAll(std::vector<PreparedQueue>& prepared, QueueDirs& dirs) {
-  if (prepared.empty()) return;
+void placeAll(std::vector<PreparedQueue>& prepared) {
   // A file system that could not write the new files back gets none of them in place.
-  if (!dirs.batch().flushData()) {
-    const std::string why = "the disk reported that it could not write the new files back";
+  if (!effects().makeStagedDurable()) {
+    const std::string why = formatMessage(msg::kDiskCouldNotWrite);
     for (PreparedQueue& queue : prepared) {
-      logFailure(formatText("The printer %s could not be updated: %s; it keeps its PPD.", queue.queue->name.c_str(),
-                            why.c_str()));
+      writeHeldLines(queue.headLines + queue.bodyLines);
+      if (!queue.ppd) continue;
+      logFailureMsg(msg::kQueueNotUpdated, queue.queue->name, why);
       reportOf(queue).detail = why;
     }
     return;
@@ -213,173 +280,143 @@ void placeAll(std::vector<PreparedQueue>& prepared, QueueDirs& dirs) {
     try {
       placeQueue(queue);
     } catch (const std::exception& error) {
-      logFailure(formatText("The printer %s could not be updated: %s.", queue.queue->name.c_str(), error.what()));
+      logFailureMsg(msg::kQueueNotUpdated, queue.queue->name, std::string(error.what()));
     }
   }
-  dirs.batch().flushDirectories();
+  effects().flushPlaced();
 }
 
-// The queue's configuration file under /opt/orv, reached without following a link.
-std::optional<SafeDir> configDirOf(const std::string& queueName) {
-  if (!isUsableQueueName(queueName)) return std::nullopt;
-  std::optional<SafeDir> product = SafeDir::open(kProductDir);
-  std::optional<SafeDir> queueDir = product ? product->child(queueName) : std::nullopt;
-  return queueDir ? queueDir->child("root") : std::nullopt;
+// Queues after a break were never asked: they keep their PPDs, as the report says.
+void keepTheRest(const QueueList& list, int from, int queues) {
+  for (int i = from; i < queues; ++i) {
+    ReportQueue& report = runReport().addQueue(list.records[i].name);
+    report.oldPpd = list.records[i].ppdPath;
+    report.outcome = QueueOutcome::Kept;
+    report.detail = formatMessage(msg::kNotAskedAfterBreak);
+  }
+}
+
+// Asks about one queue; false when it is to be left alone.
+bool wanted(const QueueRecord& queue, int& askFlag, bool& brokenOff) {
+  if (!askFlag) return true;
+  AnswerCode answer = askYesNoAll(formatMessage(msg::kAskUpdateQueue, queue.name));
+  brokenOff = answer == kAnswerBreak;
+  if (answer == kAnswerAll) askFlag = 0;
+  if (answer != kAnswerNo) return !brokenOff;
+  ReportQueue& report = runReport().addQueue(queue.name);
+  report.oldPpd = queue.ppdPath;
+  report.outcome = QueueOutcome::Kept;
+  return false;
 }
 
 }  // namespace
 
-const NewPpdFacts& QueueDirs::newPpd(const std::string& path) {
-  auto known = newPpds_.find(path);
-  if (known == newPpds_.end()) known = newPpds_.emplace(path, readNewPpd(path)).first;
-  return known->second;
-}
-
-const SafeDir* QueueDirs::open(const std::string& path, std::string* why) {
-  auto known = dirs_.find(path);
-  if (known == dirs_.end()) {
-    std::optional<SafeDir> dir = SafeDir::open(path, why);
-    if (!dir) return nullptr;
-    known = dirs_.emplace(path, std::make_unique<SafeDir>(std::move(*dir))).first;
-    batch_.add(*known->second);
+NewPpdFacts readNewPpd(const std::string& path) {
+  NewPpdFacts facts;
+  if (!readPpdText(path, facts.text, facts.why)) {
+    facts.damagedGzip = true;
+    return facts;
   }
-  return known->second.get();
-}
-
-int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, int askFlag) {
-  const RunSettings& s = runSettings();
-  auto started = std::chrono::steady_clock::now();
-  if (s.dryRun) askFlag = 0;
-  OptionList options;
-  QueueDirs dirs;
-  std::vector<PreparedQueue> prepared;
-  int queues = std::min(count, static_cast<int>(list.records.size()));
-  prepared.reserve(static_cast<size_t>(queues));
-  bool brokenOff = false;
-  for (int i = 0; i < queues && !brokenOff; ++i) {
-    const QueueRecord& queue = list.records[i];
-    if (askFlag) {
-      int answer = askYesNoAll(formatMessage(msg::kAskUpdateQueue, queue.name));
-      brokenOff = answer == kAnswerBreak;
-      if (brokenOff) break;
-      if (answer == kAnswerAll) askFlag = 0;
-      if (answer == kAnswerNo) {
-        runReport().addQueue(queue.name).outcome = "kept";
-        continue;
-      }
+  // A file the product installed is the one it installed, or it is not used.
+  if (const RecordedFile* recorded = productRecord().file(path)) {
+    std::optional<std::string> bytes = readWholeFile(effects().contentPathOf(path));
+    if (!bytes || sha256Hex(*bytes) != recorded->sha256) {
+      facts.why = formatMessage(msg::kNewPpdNotRecorded, path);
+      return facts;
     }
-    handleQueue(ppdInstallDir, queue, options, dirs, prepared);
   }
-  auto placing = std::chrono::steady_clock::now();
-  placeAll(prepared, dirs);
-  if (brokenOff) return 1;
-  if (s.debugLevel > 0) {
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    std::chrono::duration<double> placed = std::chrono::steady_clock::now() - placing;
-    writeStderr(formatText("updateQueues: %d queues in %.3f s (placing %.3f s); %ld candidate PPD files opened.\n",
-                           queues, took.count(), placed.count(), ppdCandidateFilesOpened()));
-  }
-  if (!s.dryRun) restartCups();
-  return 1;
+  facts.options = declaredOptions(facts.text, &facts.why);
+  facts.readable = facts.options.has_value();
+  return facts;
 }
 
-int installNewPpd(const std::string& ppdInstallDir, const OptionList& options, int optionCount,
-                  const QueueRecord& queue, NewQueuePpd& next, QueueDirs& dirs) {
+int installNewPpd(PpdCandidates& candidates, std::map<std::string, NewPpdFacts>& newPpds,
+                  const std::string& ppdInstallDir, const OptionList& options, int optionCount,
+                  const QueueRecord& queue, NewQueuePpd& next) {
   logMsg(msg::kProcessingQueuePpd, queue.name);
   std::string found;
-  if (!findNewPpd(ppdInstallDir, queue, found)) {
+  if (!findNewPpd(candidates, ppdInstallDir, queue, found)) {
     logMsg(msg::kPpdNotFound);
-    std::string line = messageText(msg::kPpdNotFound);
-    runReport().addError(line.substr(0, line.find('\n')) + " (printer " + queue.name + ")");
+    runReport().addError(std::string(withoutLineEnd(messageText(msg::kPpdNotFound))) + " (" + queue.name + ")");
     return 0;
   }
-  logIfAny(formatText("PPD = %s.\n", found.c_str()));
+  logMsg(msg::kPpdFound, found);
   next.source = found;
-  const NewPpdFacts& facts = dirs.newPpd(found);
+  auto known = newPpds.find(found);
+  if (known == newPpds.end()) known = newPpds.emplace(found, readNewPpd(found)).first;
+  const NewPpdFacts& facts = known->second;
   if (!facts.readable) {
-    logMsg(msg::kCannotOpenForQueue, found, queue.name);
-    logFailure("\t" + facts.why + "; the printer " + queue.name + " keeps its PPD.");
+    if (facts.damagedGzip) {
+      logMsg(msg::kCannotDecompress, found, queue.name);
+    } else {
+      logMsg(msg::kCannotOpenForQueue, found, queue.name);
+    }
+    logFailureMsg(msg::kNewPpdBadForQueue, facts.why, queue.name);
     return 0;
   }
   splitCarried(*facts.options, options, next.carried, next.notCarried);
   std::vector<std::string> written;
   processNewPPD(facts.text, next.text, next.carried, optionCount, &written);
   noteUnwritten(next, written);
-  if (runSettings().dryRun) return 1;
-  if (!writeBesideQueuePpd(queue, next, dirs)) return 0;
-  logMsg(msg::kNewQueuePpdAt, queue.name, next.file->path());
+  return 1;
+}
+
+void keepWhatReadsBack(const DeclaredOptions& written, NewQueuePpd& next) {
+  auto readsBack = [&written](const OptionRecord& r) {
+    auto option = written.byKeyword.find(lowerCase(r.keyword));
+    return option != written.byKeyword.end() && equalsIgnoringCase(option->second.defaultChoice, r.value);
+  };
+  for (const OptionRecord& r : next.carried.records) {
+    if (readsBack(r)) continue;
+    auto option = written.byKeyword.find(lowerCase(r.keyword));
+    notCarry(next.notCarried, r, NotCarriedReason::NotReadBack,
+             option == written.byKeyword.end() ? "" : option->second.defaultChoice);
+  }
+  std::erase_if(next.carried.records, [&readsBack](const OptionRecord& r) { return !readsBack(r); });
+}
+
+int updateQueues(const std::string& ppdInstallDir, QueueList& list, int count, int askFlag, PpdCandidates& candidates) {
+  const RunSettings& s = runSettings();
+  auto started = std::chrono::steady_clock::now();
+  UpdateRun run{ppdInstallDir, candidates, {}};
+  std::vector<PreparedQueue> prepared;
+  int queues = std::min(count, static_cast<int>(list.records.size()));
+  prepared.reserve(static_cast<size_t>(queues));
+  bool brokenOff = false;
+  for (int i = 0; i < queues; ++i) {
+    const QueueRecord& queue = list.records[i];
+    if (!wanted(queue, askFlag, brokenOff)) {
+      if (brokenOff) keepTheRest(list, i, queues);
+      if (brokenOff) break;
+      continue;
+    }
+    if (!askFlag) showProgress(formatMessage(msg::kProgress, i + 1, queues, queue.name));
+    handleQueue(run, queue, prepared);
+  }
+  clearProgress();
+  auto placing = std::chrono::steady_clock::now();
+  placeAll(prepared);
+  if (brokenOff) return 1;
+  if (s.debugLevel > 0) {
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::chrono::duration<double> placed = std::chrono::steady_clock::now() - placing;
+    writeStderr(formatText("updateQueues: %d queues in %.3f s (placing %.3f s); %ld candidate PPD files opened.\n",
+                           queues, took.count(), placed.count(), candidates.filesOpened()));
+  }
+  restartCupsIfChanged();
   return 1;
 }
 
 std::string backupPathFor(const std::string& ppdPath, const std::string& name) {
   size_t ppdDir = ppdPath.find("/ppd");
   std::string base = ppdDir == std::string::npos ? ppdPath : ppdPath.substr(0, ppdDir + 1);
-  // Another file of the same queue name (CUPS's own X.ppd.O, a cut long name)
-  // must not overwrite the backup of the queue's real PPD.
-  std::string fileName = ppdPath.substr(ppdPath.rfind('/') + 1);
-  if (fileName != name + ".ppd") return base + fileName + ".rpmsave";
   return base + name + ".ppd.rpmsave";
-}
-
-std::unique_ptr<PendingFile> backupQueuePpd(const std::string& ppdPath, const std::string& name, QueueDirs& dirs,
-                                            std::string& why) {
-  std::string backup = backupPathFor(ppdPath, name);
-  const SafeDir* dir = dirs.open(directoryOf(backup), &why);
-  int error = 0;
-  std::optional<std::string> old = readWholeFile(ppdPath, &error);
-  if (!dir || !old) {
-    if (!old) why = "'" + ppdPath + "' cannot be read: " + std::strerror(error);
-    return nullptr;
-  }
-  FileAccess access;
-  struct stat source {};
-  access.mode = ::stat(ppdPath.c_str(), &source) == 0 ? source.st_mode & 0777 : 0600;
-  // Written whole beside its name: a link there is replaced, never written
-  // through; a good earlier backup stays until the new one is complete.
-  auto file = std::make_unique<PendingFile>(*dir);
-  if (file->write(*old) && file->finish(lastComponent(backup), access, LinkAtTarget::Replace)) return file;
-  why = file->error();
-  return nullptr;
-}
-
-int installQueuePpd(const std::string& ppdPath, NewQueuePpd& next) {
-  if (!next.file) return 0;
-  std::string temp = next.file->path();
-  bool placed = next.file->place();
-  logMsg(msg::kQueuePpdCopied, temp, ppdPath, placed ? 0 : -1);
-  if (!placed) logFailure(formatText("%s keeps its PPD: %s.", ppdPath.c_str(), next.file->error().c_str()));
-  next.file.reset();
-  return placed ? 1 : 0;
 }
 
 std::string raiseConfigVersion(std::string_view text) {
   std::string out;
   for (std::string_view piece : linePieces(text)) {
-    out += piece.find(kOldConfigVersion) != std::string_view::npos ? kNewConfigVersion : piece;
+    out += contains(piece, kOldConfigVersion) ? kNewConfigVersion : piece;
   }
   return out;
-}
-
-bool endsWithLineEnd(std::string_view text) { return !text.empty() && (text.back() == '\n' || text.back() == '\r'); }
-
-std::unique_ptr<PendingFile> processPrinterConfig(const std::string& queueName, QueueDirs& dirs) {
-  std::optional<SafeDir> found = configDirOf(queueName);
-  struct stat info {};
-  if (!found || entryType(found->fd(), "mivoConfig", &info) != EntryType::Regular) return nullptr;
-  const SafeDir* dir = dirs.open(found->path());
-  if (dir) removeStaleTemporaries(*dir);
-  FdHolder fd(dir ? ::openat(dir->fd(), "mivoConfig", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
-  std::optional<std::string> text = fd.get() >= 0 ? readWholeDescriptor(fd.get()) : std::nullopt;
-  if (!text) {
-    logFailure(formatText("processPrinterConfig(%s): %s cannot be read; kept as it was.", queueName.c_str(),
-                          found->pathOf("mivoConfig").c_str()));
-    return nullptr;
-  }
-  FileAccess access;
-  access.keepExisting = true;
-  auto file = std::make_unique<PendingFile>(*dir);
-  if (file->write(raiseConfigVersion(*text)) && file->finish("mivoConfig", access)) return file;
-  logFailure(formatText("processPrinterConfig(%s): not rewritten, kept as it was: %s.", queueName.c_str(),
-                        file->error().c_str()));
-  return nullptr;
 }

@@ -3,9 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
-#include "queues/queue_list.h"
+#include "install/fs_helpers.h"
+#include "queues/queue_inventory.h"
+#include "services/effects.h"
+#include "services/failure_text.h"
+#include "services/ownership_record.h"
 #include "services/run_log.h"
 #include "services/run_report.h"
 #include "services/run_settings.h"
@@ -16,25 +21,30 @@
 
 namespace {
 
-constexpr const char* kFilterLink = "/usr/bin/zebgsfilter";
+// Files of an installation, removed in this order (the filter's link twice:
+// the second normally finds nothing), then its directories.
+constexpr const char* kFilterLinkEntry = "";
+const std::vector<const char*> kInstalledFiles = {
+    "mivo",      "mivoInfo4.0",     "bin/zebgsfilter", kFilterLinkEntry,    "etc/UNINSTALLMIVO",
+    "bin/setup", "etc/mivo4.0.png", "MIVOINST.CONF",   "etc/MIVOINST.CONF", kFilterLinkEntry,
+    "bin/nc"};
+constexpr const char* kInstalledDirs[] = {"Default", "ppd", "etc", "bin"};
 
 void logOutcome(const std::string& line, bool done) {
   logIfAny(line + messageText(done ? msg::kOk : msg::kNotPossible));
-}
-
-void logCommandAndRun(const std::string& command) {
-  logMsg(msg::kRunningCommand, command);
-  runShell(command);
 }
 
 void removeQueueCommands(const std::string& name) {
   const CommandTable& commands = runSettings().commands;
   std::string removal = queueRemovalCommand(commands.lpadmin, name);
   logMsg(msg::kRunningCommand, removal);
-  if (runShell(removal) == 0) return;
-  logCommandAndRun(queueQueryCommand(commands.lpstat, name));
+  if (effects().runCommand(removal) == 0) return;
+  std::string query = queueQueryCommand(commands.lpstat, name);
+  logMsg(msg::kRunningCommand, query);
+  runShell(query);
   ::sleep(1);
-  logCommandAndRun(removal);
+  logMsg(msg::kRunningCommand, removal);
+  effects().runCommand(removal);
 }
 
 // What a queue may have left in /dev; the system's own entries there
@@ -45,7 +55,7 @@ void removeDeviceEntry(const std::string& name) {
   struct stat info {};
   if (!dev || entryType(dev->fd(), name, &info) == EntryType::Missing) return;
   if (isRemovableDeviceEntry(S_ISREG(info.st_mode), S_ISFIFO(info.st_mode), info.st_uid))
-    ::unlinkat(dev->fd(), name.c_str(), 0);
+    effects().removeFile(dev->pathOf(name), nullptr);
 }
 
 std::optional<std::string> modelDirOf(int printerManager) {
@@ -59,44 +69,56 @@ std::optional<std::string> modelDirOf(int printerManager) {
 void retireModelFile(const std::string& modelDir, const std::string& name) {
   std::optional<SafeDir> dir = SafeDir::open(modelDir);
   if (!dir || entryType(dir->fd(), name) == EntryType::Missing) return;
-  std::string old = name + ".old";
-  ::renameat(dir->fd(), name.c_str(), dir->fd(), old.c_str());
-  if (entryType(dir->fd(), name) != EntryType::Missing) ::unlinkat(dir->fd(), name.c_str(), 0);
+  std::string path = dir->pathOf(name);
+  effects().rename(path, name + ".old", nullptr);
+  if (entryType(dir->fd(), name) != EntryType::Missing) effects().removeFile(path, nullptr);
 }
 
 bool handlesPrinterManager(int kind) { return kind == kPrinterUnknown || kind == kPrinterLp || kind == kPrinterCups; }
 
-std::optional<SafeDir> installDirHandle() {
-  std::string why;
-  std::optional<SafeDir> dir = SafeDir::open(runSettings().installDir, &why);
-  if (!dir && why.find("symbolic link") != std::string::npos) logFailure(why + ".");
-  return dir;
+// A file of the installation, without following another user's link on the way.
+bool removeInstalledFile(const std::string& path) {
+  Failure why;
+  if (effects().removeFile(path, &why)) {
+    productRecord().forgetFile(path);
+    return true;
+  }
+  if (why.kind == FailureKind::LinkInTheWay || why.kind == FailureKind::NotARegularFile)
+    logMsg(msg::kFileNotInstalled, describe(why));
+  return false;
 }
 
-// A file of the installation, reached from the installation directory
-// without following a link; a link where a file should be is left alone.
-bool removeInstalledFile(const SafeDir& installDir, const std::string& relative) {
-  std::string why;
-  std::optional<SafeDir> dir = installDir.below(directoryOf("/" + relative), std::nullopt, &why);
-  std::string name = lastComponent(relative);
-  if (dir && entryType(dir->fd(), name) == EntryType::Link) {
-    logMessage("\t'" + dir->pathOf(name) + "' is a symbolic link where a file was expected; left alone.");
+// A directory of the installation goes whole where the product made it;
+// elsewhere only the files the product installed in it go.
+bool removeInstalledDir(const std::string& dir) {
+  if (!productMadeDirectory(dir)) {
+    std::vector<RecordedFile> files = productRecord().files;
+    for (const RecordedFile& file : files) {
+      if (isAtOrBelow(file.path, dir)) removeInstalledFile(file.path);
+    }
+    logMsg(msg::kDirNotMadeByProduct, dir);
     return false;
   }
-  return dir && removeFileAt(*dir, name);
-}
-
-// /usr/bin/zebgsfilter is the product's link itself: it goes as a link.
-bool removeFilterLink() {
-  std::optional<SafeDir> bin = SafeDir::open(directoryOf(kFilterLink));
-  return bin && removeFileAt(*bin, lastComponent(kFilterLink));
-}
-
-bool removeInstalledDir(const SafeDir& installDir, const std::string& name) {
-  std::string why;
-  int result = removeTreeAt(installDir, name, &why);
-  if (result != 0 && why.find("symbolic link") != std::string::npos) logMessage("\t" + why + ".");
+  Failure why;
+  int result = effects().removeTree(dir, &why);
+  if (result != 0 && why.kind == FailureKind::LinkInTheWay) logMsg(msg::kFileNotInstalled, describe(why));
+  if (result == 0) productRecord().forgetDirectory(dir);
   return result == 0;
+}
+
+// Files the product installed beyond the fixed list (its manual, its list
+// of hashes) go too.
+int removeOtherRecordedFiles(const std::string& installDir) {
+  int removed = 0;
+  std::vector<RecordedFile> files = productRecord().files;
+  for (const RecordedFile& file : files) {
+    if (!isAtOrBelow(file.path, installDir) || !effects().exists(file.path)) continue;
+    bool done = removeInstalledFile(file.path);
+    logOutcome(formatMessage(msg::kRemovingFile, file.path), done);
+    runReport().addFile(file.path, FileAction::Remove).outcome = done ? FileOutcome::Done : FileOutcome::Skipped;
+    removed += done;
+  }
+  return removed;
 }
 
 }  // namespace
@@ -113,8 +135,7 @@ std::string queueQueryCommand(const std::string& lpstat, const std::string& name
 
 int removeTree(const std::string& path) {
   std::optional<std::string> canonical = canonicalPath(directoryOf(path), "/");
-  std::optional<SafeDir> parent = canonical ? SafeDir::open(*canonical) : std::nullopt;
-  return parent ? removeTreeAt(*parent, lastComponent(path)) : -1;
+  return canonical ? effects().removeTree(joinPath(*canonical, lastComponent(path)), nullptr) : -1;
 }
 
 int removeQueue(const std::string& name) {
@@ -127,28 +148,29 @@ int removeQueue(const std::string& name) {
 }
 
 int removeQueueDir(const std::string& name) {
-  std::optional<SafeDir> installDir = isUsableQueueName(name) ? installDirHandle() : std::nullopt;
-  if (!installDir || entryType(installDir->fd(), name) == EntryType::Missing) return -1;
-  int result = removeTreeAt(*installDir, name);
+  const std::string& installDir = runSettings().installDir;
+  std::optional<SafeDir> dir = isUsableQueueName(name) ? SafeDir::open(installDir) : std::nullopt;
+  if (!dir || entryType(dir->fd(), name) == EntryType::Missing) return -1;
+  int result = effects().removeTree(dir->pathOf(name), nullptr);
   std::string script = name + ".sh";
-  if (entryType(installDir->fd(), script) == EntryType::Regular) ::unlinkat(installDir->fd(), script.c_str(), 0);
+  if (entryType(dir->fd(), script) == EntryType::Regular) effects().removeFile(dir->pathOf(script), nullptr);
   return result;
 }
 
-int removeQueues() {
-  const std::vector<QueueRecord>& records = runSettings().queueList.records;
+int removeQueues(const QueueList& list) {
   int removed = 0;
-  for (size_t i = 1; i < records.size(); ++i) {
-    const std::string& name = records[i].name;
+  for (size_t i = 1; i < list.records.size(); ++i) {
+    const std::string& name = list.records[i].name;
     if (name.empty() || name == "Default") continue;
     if (!isUsableQueueName(name)) {
-      logMessage(formatText("Queue name passed over, it cannot name a queue or a file: '%s'.", name.c_str()));
+      logMsg(msg::kQueueNamePassedOver, name);
       continue;
     }
     removeQueue(name);
     removeQueueDir(name);
-    logMsg(msg::kRemovingQueue, name);
-    runReport().addQueue(name).outcome = "removed";
+    logChange(formatMessage(msg::kRemovingQueue, name));
+    runReport().addQueue(name).outcome = QueueOutcome::Removed;
+    std::erase_if(productRecord().queues, [&name](const RecordedQueue& q) { return q.name == name; });
     ++removed;
   }
   return removed;
@@ -156,29 +178,37 @@ int removeQueues() {
 
 int removeInstalledFiles() {
   const std::string dir = runSettings().installDir;
-  std::optional<SafeDir> installDir = ::chdir(dir.c_str()) == 0 ? installDirHandle() : std::nullopt;
-  if (!installDir) {
+  const std::string& filterLink = runSettings().places.filterLink;
+  if (!SafeDir::open(dir)) {
     logMsg(msg::kInstallDirMissing, dir);
     return 0;
   }
-  const char* const files[] = {
-      "mivo",      "mivoInfo4.0",     "bin/zebgsfilter", kFilterLink,         "etc/UNINSTALLMIVO",
-      "bin/setup", "etc/mivo4.0.png", "MIVOINST.CONF",   "etc/MIVOINST.CONF", kFilterLink,
-      "bin/nc"};
   int removed = 0;
-  for (const char* file : files) {
-    bool isLink = std::string_view(file) == kFilterLink;
-    std::string path = isLink ? file : dir + "/" + file;
-    bool done = isLink ? removeFilterLink() : removeInstalledFile(*installDir, file);
+  for (const char* file : kInstalledFiles) {
+    std::string path = *file ? joinPath(dir, file) : filterLink;
+    bool done = removeInstalledFile(path);
     logOutcome(formatMessage(msg::kRemovingFile, path), done);
-    runReport().addFile(path, "remove").outcome = done ? "ok" : "skipped";
+    runReport().addFile(path, FileAction::Remove).outcome = done ? FileOutcome::Done : FileOutcome::Skipped;
     removed += done;
   }
-  for (const char* sub : {"Default", "ppd", "etc", "bin"}) {
-    bool done = removeInstalledDir(*installDir, sub);
-    logOutcome(formatMessage(msg::kRemovingDir, dir + "/" + sub), done);
-    runReport().addFile(dir + "/" + sub, "remove").outcome = done ? "ok" : "skipped";
+  for (const char* sub : kInstalledDirs) {
+    std::string path = joinPath(dir, sub);
+    bool done = removeInstalledDir(path);
+    logOutcome(formatMessage(msg::kRemovingDir, path), done);
+    runReport().addFile(path, FileAction::Remove).outcome = done ? FileOutcome::Done : FileOutcome::Skipped;
     removed += done;
   }
-  return removed;
+  return removed + removeOtherRecordedFiles(dir);
+}
+
+void reportQueuesLeft(const QueueList& list) {
+  for (const QueueFile& file : queueFilesIn(cupsPpdDirectory())) {
+    bool named = std::any_of(list.records.begin() + 1, list.records.end(),
+                             [&file](const QueueRecord& q) { return q.name == file.name; });
+    if (named || !productQueueOf(file)) continue;
+    ReportQueue& report = runReport().addQueue(file.name);
+    report.oldPpd = file.path;
+    report.outcome = QueueOutcome::Kept;
+    report.detail = formatMessage(msg::kQueueLeft);
+  }
 }

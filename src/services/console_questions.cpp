@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "services/message_catalogue.h"
+#include "services/terminal.h"
+#include "sys/text.h"
 
 namespace {
 
@@ -11,26 +13,14 @@ constexpr std::array kYesWords = {"yes", "oui", "ja", "si"};
 constexpr std::array kNoWords = {"no", "nein", "niente"};
 constexpr std::array kAllWords = {"all", "tou", "toda", "tut"};
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool containsIgnoringCase(std::string_view line, std::string_view word) {
-  if (word.size() > line.size()) return false;
-  for (size_t start = 0; start + word.size() <= line.size(); ++start) {
-    size_t i = 0;
-    while (i < word.size() && asciiLower(line[start + i]) == word[i]) ++i;
-    if (i == word.size()) return true;
-  }
-  return false;
-}
-
 template <size_t N>
 bool containsAny(std::string_view line, const std::array<const char*, N>& words) {
   for (const char* word : words)
-    if (containsIgnoringCase(line, word)) return true;
+    if (findIgnoringCase(line, word)) return true;
   return false;
 }
 
-int classify(std::string_view line, bool withAll) {
+AnswerCode classify(std::string_view line, bool withAll) {
   if (containsAny(line, kYesWords)) return kAnswerYes;
   if (containsAny(line, kNoWords)) return kAnswerNo;
   if (withAll && containsAny(line, kAllWords)) return kAnswerAll;
@@ -48,10 +38,8 @@ int classify(std::string_view line, bool withAll) {
   }
 }
 
-int ask(std::string_view question, Message<> hint, bool withAll) {
-  std::fwrite(question.data(), 1, question.size(), stdout);
-  std::printf("\n%s ", messageText(hint));
-  std::fflush(stdout);
+AnswerCode ask(std::string_view question, Message<> hint, bool withAll) {
+  writeStdout(std::string(question) + "\n" + messageText(hint) + " ");
   std::string line;
   // At the end of input nobody can answer: the cautious answer for a list
   // of printers is to stop, for a single question it is no answer.
@@ -73,8 +61,8 @@ bool readAnswer(std::string& line) {
   return true;
 }
 
-int classifyYesNo(std::string_view line) { return classify(line, false); }
-int classifyYesNoAll(std::string_view line) { return classify(line, true); }
+AnswerCode classifyYesNo(std::string_view line) { return classify(line, false); }
+AnswerCode classifyYesNoAll(std::string_view line) { return classify(line, true); }
 
-int askYesNo(std::string_view question) { return ask(question, msg::kHintYesNo, false); }
-int askYesNoAll(std::string_view question) { return ask(question, msg::kHintYesNoAll, true); }
+AnswerCode askYesNo(std::string_view question) { return ask(question, msg::kHintYesNo, false); }
+AnswerCode askYesNoAll(std::string_view question) { return ask(question, msg::kHintYesNoAll, true); }

@@ -15,13 +15,13 @@ enum AnswerCode {
 // One read takes at most this many bytes of a line; the rest is left for the next read.
 constexpr size_t kAnswerPiece = 255;
 
-int askYesNo(std::string_view question);
+AnswerCode askYesNo(std::string_view question);
 // At the end of input the answer is break.
-int askYesNoAll(std::string_view question);
+AnswerCode askYesNoAll(std::string_view question);
 
 // Reads one line (at most kAnswerPiece bytes) and strips its line end;
 // false at end of input.
 bool readAnswer(std::string& line);
 
-int classifyYesNo(std::string_view line);
-int classifyYesNoAll(std::string_view line);
+AnswerCode classifyYesNo(std::string_view line);
+AnswerCode classifyYesNoAll(std::string_view line);

@@ -7,16 +7,18 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "services/run_report.h"
 #include "services/run_settings.h"
 #include "services/shell.h"
+#include "services/terminal.h"
 #include "sys/file_handles.h"
-#include "sys/product.h"
 
 namespace {
 
 FilePtr gLog;
+HeldLines* gHeld = nullptr;
 
 // Opened without blocking and without following a link; kept only when it is
 // a regular file, which is then emptied.
@@ -33,6 +35,15 @@ FILE* openLogFile(const std::string& path) {
 
 bool holdsErrorMark(std::string_view text) { return text.find(messageText(msg::kErrorMark)) != std::string_view::npos; }
 
+void writeOut(std::string_view text) {
+  if (!gLog) {
+    writeStderr(text);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), gLog.get());
+  std::fflush(gLog.get());
+}
+
 }  // namespace
 
 std::string formatRuntime(const char* format, ...) {
@@ -44,12 +55,34 @@ std::string formatRuntime(const char* format, ...) {
 }
 
 int logMessage(std::string_view text) {
-  FILE* target = gLog ? gLog.get() : stderr;
-  std::fwrite(text.data(), 1, text.size(), target);
-  if (text.empty() || text.back() != '\n') std::fputc('\n', target);
-  std::fflush(target);
+  std::string line(text);
+  if (line.empty() || line.back() != '\n') line += '\n';
   if (holdsErrorMark(text)) runReport().addError(text);
+  if (gHeld) {
+    gHeld->add(line);
+  } else {
+    writeOut(line);
+  }
   return 1;
+}
+
+HeldLines::HeldLines() : outer_(gHeld) { gHeld = this; }
+
+HeldLines::~HeldLines() {
+  gHeld = outer_;
+  // Lines nobody took are not lost.
+  if (!lines_.empty()) writeHeldLines(lines_);
+}
+
+std::string HeldLines::take() { return std::exchange(lines_, {}); }
+
+void writeHeldLines(std::string_view lines) {
+  if (lines.empty()) return;
+  if (gHeld) {
+    gHeld->add(lines);
+  } else {
+    writeOut(lines);
+  }
 }
 
 void logFailure(const std::string& text) {
@@ -61,14 +94,9 @@ void writeLogRaw(std::string_view text) {
   if (gLog) std::fwrite(text.data(), 1, text.size(), gLog.get());
 }
 
-void writeStderr(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
-
 int openLog(int uid) {
   RunSettings& s = runSettings();
-  if (s.logFileName.empty()) s.logFileName = kLogPath;
+  if (s.logFileName.empty()) s.logFileName = s.places.logPath;
   if (uid != 0) s.logFileName += formatText("_%d", uid);
   gLog.reset(openLogFile(s.logFileName));
   if (!gLog) return 0;

@@ -1,4 +1,5 @@
-// The run log under /var/log, and the emission of catalogue messages.
+// The run log under /var/log, and the emission of catalogue messages. Every
+// line the program logs is a message of the catalogue, in its language.
 #pragma once
 
 #include <string>
@@ -20,6 +21,24 @@ int openLog(int uid);
 void closeLog();
 // Writes text to the open log without a flush; nothing when no log is open.
 void writeLogRaw(std::string_view text);
+
+// While one lives, the lines logged are kept instead of written (failures
+// still reach the report at once); take() hands them over, to be written
+// with writeHeldLines where they belong in the log.
+class HeldLines {
+ public:
+  HeldLines();
+  ~HeldLines();
+  HeldLines(const HeldLines&) = delete;
+  HeldLines& operator=(const HeldLines&) = delete;
+  std::string take();
+  void add(std::string_view lines) { lines_ += lines; }
+
+ private:
+  std::string lines_;
+  HeldLines* outer_;
+};
+void writeHeldLines(std::string_view lines);
 
 // printf-style formatting with a format known only at run time (a catalogue
 // text); the caller passes C values.
@@ -84,9 +103,12 @@ requires(sizeof...(Kinds) == sizeof...(Args) &&
 // The text with the error mark appended: how a failed step is told.
 inline std::string withErrorMark(const std::string& text) { return text + messageText(msg::kErrorMark); }
 
-// Logs a line that tells of a failure of our own (it also goes to the run
-// report's error lines).
+// Logs a line that tells of a failure (it also goes to the run report's
+// error lines).
 void logFailure(const std::string& text);
-
-// Writes text to standard error as it stands, flushed.
-void writeStderr(std::string_view text);
+// The message formatted and logged as a failure.
+template <class... Kinds, class... Args>
+requires(sizeof...(Kinds) == sizeof...(Args) &&
+         (detail::kFits<Kinds, Args> && ...)) void logFailureMsg(Message<Kinds...> message, const Args&... args) {
+  logFailure(formatMessage(message, args...));
+}

@@ -3,38 +3,12 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "app/run_driver.h"
 #include "services/run_settings.h"
-#include "sys/atomic_files.h"
-#include "sys/product.h"
 #include "sys/text.h"
 
 namespace {
 
 using nlohmann::json;
-
-// Strictly valid UTF-8 as JSON wants it (no overlong forms, no surrogates).
-bool isUtf8(std::string_view bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    size_t extra = c < 0x80                   ? 0
-                   : (c >= 0xC2 && c <= 0xDF) ? 1
-                   : (c >= 0xE0 && c <= 0xEF) ? 2
-                   : (c >= 0xF0 && c <= 0xF4) ? 3
-                                              : 9;
-    if (extra == 9 || i + extra >= bytes.size() + (extra == 0)) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-    }
-    unsigned char next = extra ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
-        (c == 0xF4 && next >= 0x90))
-      return false;
-    i += extra + 1;
-  }
-  return true;
-}
 
 std::string isoTime(std::time_t when) {
   std::tm utc{};
@@ -71,31 +45,93 @@ json hostFacts() {
   };
 }
 
-json defaultsJson(const std::vector<ReportDefault>& defaults, bool withReason) {
-  json list = json::array();
-  for (const ReportDefault& d : defaults) {
-    json item = {{"option", utf8Text(d.option)}, {"value", utf8Text(d.value)}};
-    if (withReason) item["reason"] = d.reason;
-    list.push_back(item);
+json queueJson(const ReportQueue& q, bool dryRun) {
+  json carried = json::array();
+  for (const ReportDefault& d : q.carried) carried.push_back({{"option", utf8Text(d.option)}, {"value", utf8Text(d.value)}});
+  json notCarried = json::array();
+  for (const ReportNotCarried& d : q.notCarried) {
+    notCarried.push_back(
+        {{"option", utf8Text(d.option)}, {"value", utf8Text(d.value)}, {"reason", toString(d.reason)}});
   }
-  return list;
+  json queue = {{"name", utf8Text(q.name)},
+                {"oldPpd", utf8Text(q.oldPpd)},
+                {"newPpd", utf8Text(q.newPpd)},
+                {"backup", utf8Text(q.backup)},
+                {"defaultsCarried", carried},
+                {"defaultsNotCarried", notCarried},
+                {"outcome", toString(q.outcome, dryRun)},
+                {"detail", utf8Text(q.detail)}};
+  // Two names that read alike as text stay apart by their bytes.
+  if (!isUtf8(q.name)) queue["nameBytes"] = escapedBytes(q.name);
+  return queue;
 }
 
-json queueJson(const ReportQueue& q) {
-  return {{"name", utf8Text(q.name)},
-          {"oldPpd", utf8Text(q.oldPpd)},
-          {"newPpd", utf8Text(q.newPpd)},
-          {"backup", utf8Text(q.backup)},
-          {"defaultsCarried", defaultsJson(q.carried, false)},
-          {"defaultsNotCarried", defaultsJson(q.notCarried, true)},
-          {"outcome", q.outcome},
-          {"detail", utf8Text(q.detail)}};
+json countsJson(const ReportCounts& counts, bool dryRun) {
+  json queues = json::object();
+  for (int i = 0; i < kQueueOutcomes; ++i) queues[toString(static_cast<QueueOutcome>(i), dryRun)] = counts.queues[i];
+  json files = json::object();
+  for (int i = 0; i < kFileOutcomes; ++i) files[toString(static_cast<FileOutcome>(i))] = counts.files[i];
+  return {{"queues", queues}, {"files", files}};
 }
-
-bool failedQueue(const ReportQueue& q) { return q.outcome == "failed"; }
-bool failedFile(const ReportFile& f) { return f.outcome == "failed"; }
 
 }  // namespace
+
+const char* toString(RunKind kind) {
+  static constexpr const char* kWords[] = {"install", "update", "removal", "dry-run", "rollback"};
+  return kWords[static_cast<int>(kind)];
+}
+
+const char* toString(RunOutcome outcome) {
+  static constexpr const char* kWords[] = {"ok", "partial", "aborted", "refused"};
+  return kWords[static_cast<int>(outcome)];
+}
+
+const char* toString(NotCarriedReason reason) {
+  static constexpr const char* kWords[] = {"option-not-declared", "choice-not-offered", "no-default-line",
+                                           "not-read-back", "value-not-writable"};
+  return kWords[static_cast<int>(reason)];
+}
+
+std::string toString(QueueOutcome outcome, bool dryRun) {
+  static constexpr const char* kWords[] = {"updated", "unchanged", "rolled-back", "kept", "failed", "removed"};
+  std::string word = kWords[static_cast<int>(outcome)];
+  bool isChange = outcome == QueueOutcome::Updated || outcome == QueueOutcome::RolledBack;
+  if (!dryRun || !isChange) return word;
+  return outcome == QueueOutcome::Updated ? "would-update" : "would-roll-back";
+}
+
+std::string toString(FileAction action, bool dryRun) {
+  static constexpr const char* kWords[] = {"install", "remove", "archive"};
+  return std::string(dryRun ? "would-" : "") + kWords[static_cast<int>(action)];
+}
+
+const char* toString(FileOutcome outcome) {
+  static constexpr const char* kWords[] = {"ok", "unchanged", "failed", "skipped"};
+  return kWords[static_cast<int>(outcome)];
+}
+
+bool isUtf8(std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    size_t extra = c < 0x80                   ? 0
+                   : (c >= 0xC2 && c <= 0xDF) ? 1
+                   : (c >= 0xE0 && c <= 0xEF) ? 2
+                   : (c >= 0xF0 && c <= 0xF4) ? 3
+                                              : 9;
+    if (extra == 9 || i + extra >= bytes.size() + (extra == 0)) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    unsigned char next = extra ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
+        (c == 0xF4 && next >= 0x90))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
 
 std::string utf8Text(std::string_view bytes) {
   if (isUtf8(bytes)) return std::string(bytes);
@@ -111,14 +147,26 @@ std::string utf8Text(std::string_view bytes) {
   return out;
 }
 
-void RunReport::start(std::string kind) {
+std::string escapedBytes(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      out += formatText("\\x%02x", c);
+    }
+  }
+  return out;
+}
+
+void RunReport::start(RunKind kind) {
   *this = RunReport{};
-  kind_ = std::move(kind);
+  kind_ = kind;
   started_ = std::time(nullptr);
 }
 
-ReportFile& RunReport::addFile(std::string path, std::string action) {
-  files_.push_back({std::move(path), std::move(action), "ok", ""});
+ReportFile& RunReport::addFile(std::string path, FileAction action) {
+  files_.push_back({std::move(path), action, FileOutcome::Done, ""});
   return files_.back();
 }
 
@@ -133,53 +181,64 @@ ReportQueue& RunReport::queueEntry(const std::string& name) {
   return addQueue(name);
 }
 
-void RunReport::addError(std::string_view line) {
-  std::string text(line);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  errors_.push_back(std::move(text));
+void RunReport::addError(std::string_view line) { errors_.emplace_back(withoutLineEnd(line)); }
+
+void RunReport::stop(RunOutcome how, const std::string& reason) {
+  if (stopped_) return;
+  stopped_ = true;
+  stop_ = how;
+  stopReason_ = reason;
+  addError(reason);
 }
 
-void RunReport::markAborted(std::string reason) {
-  if (!stop_.empty()) return;
-  stop_ = "aborted";
-  stopReason_ = std::move(reason);
+void RunReport::markAborted(const std::string& reason) { stop(RunOutcome::Aborted, reason); }
+
+void RunReport::markRefused(const std::string& reason) { stop(RunOutcome::Refused, reason); }
+
+RunOutcome RunReport::outcome() const {
+  if (stopped_) return stop_;
+  bool failures = !errors_.empty() ||
+                  std::any_of(queues_.begin(), queues_.end(),
+                              [](const ReportQueue& q) { return q.outcome == QueueOutcome::Failed; }) ||
+                  std::any_of(files_.begin(), files_.end(),
+                              [](const ReportFile& f) { return f.outcome == FileOutcome::Failed; });
+  return failures ? RunOutcome::Partial : RunOutcome::Ok;
 }
 
-void RunReport::markRefused(std::string reason) {
-  if (!stop_.empty()) return;
-  stop_ = "refused";
-  stopReason_ = std::move(reason);
-}
-
-std::string RunReport::outcome() const {
-  if (!stop_.empty()) return stop_;
-  bool failures = !errors_.empty() || std::any_of(queues_.begin(), queues_.end(), failedQueue) ||
-                  std::any_of(files_.begin(), files_.end(), failedFile);
-  return failures ? "partial" : "ok";
+ReportCounts RunReport::counts() const {
+  ReportCounts counts;
+  for (const ReportQueue& q : queues_) ++counts.queues[static_cast<int>(q.outcome)];
+  for (const ReportFile& f : files_) ++counts.files[static_cast<int>(f.outcome)];
+  return counts;
 }
 
 std::string RunReport::toJson() const {
   const RunSettings& s = runSettings();
+  bool dryRun = kind_ == RunKind::DryRun;
   json files = json::array();
   for (const ReportFile& f : files_) {
-    files.push_back(
-        {{"path", utf8Text(f.path)}, {"action", f.action}, {"outcome", f.outcome}, {"detail", utf8Text(f.detail)}});
+    files.push_back({{"path", utf8Text(f.path)},
+                     {"action", toString(f.action, dryRun)},
+                     {"outcome", toString(f.outcome)},
+                     {"detail", utf8Text(f.detail)}});
   }
   json queues = json::array();
-  for (const ReportQueue& q : queues_) queues.push_back(queueJson(q));
+  for (const ReportQueue& q : queues_) queues.push_back(queueJson(q, dryRun));
   json errors = json::array();
   for (const std::string& e : errors_) errors.push_back(utf8Text(e));
   json report = {
       {"schemaVersion", kReportSchemaVersion},
       {"program", {{"name", "setup"}, {"version", kProgramVersion}}},
-      {"kind", kind_},
+      {"kind", toString(kind_)},
       {"started", isoTime(started_)},
       {"finished", isoTime(std::time(nullptr))},
-      {"outcome", outcome()},
+      {"outcome", toString(outcome())},
       {"reason", utf8Text(stopReason_)},
+      {"changed", changed_},
+      {"counts", countsJson(counts(), dryRun)},
       {"host", hostFacts()},
       {"installDir", utf8Text(s.installDir)},
-      {"updateKind", s.updateKind},
+      {"updateKind", static_cast<int>(s.updateKind)},
       {"files", files},
       {"queues", queues},
       {"errors", errors},
@@ -187,17 +246,18 @@ std::string RunReport::toJson() const {
   return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+std::string RunReport::historyLine() const {
+  json line = {{"kind", toString(kind_)},
+               {"started", isoTime(started_)},
+               {"finished", isoTime(std::time(nullptr))},
+               {"outcome", toString(outcome())},
+               {"changed", changed_},
+               {"counts", countsJson(counts(), kind_ == RunKind::DryRun)},
+               {"version", kProgramVersion}};
+  return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
 RunReport& runReport() {
   static RunReport report;
   return report;
-}
-
-bool writeRunReport(int uid, std::string* path) {
-  std::string name = lastComponent(kReportPath) + (uid != 0 ? formatText("_%d", uid) : "");
-  if (path) *path = directoryOf(kReportPath) + "/" + name;
-  std::optional<SafeDir> dir = SafeDir::open(directoryOf(kReportPath));
-  if (dir && uid == 0) removeStaleTemporaries(*dir);
-  FileAccess access;
-  access.mode = 0644;
-  return dir && writeFileAtomically(*dir, name, runReport().toJson(), access, nullptr, LinkAtTarget::Replace);
 }

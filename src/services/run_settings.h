@@ -1,17 +1,13 @@
-// The one process-wide record of settings and run state. The run driver
-// clears it at start and fills it as the run goes on; every other unit reads
-// what it needs and writes only its own results. Nothing else of a run lives
-// on between calls: a second run in the same process starts from scratch.
+// The one process-wide record of settings and of what the run has found out.
+// The run driver clears it at start and fills it as the run goes on; every
+// other unit reads what it needs and writes only its own results. What a
+// unit keeps while it works (lists, tables, indexes) belongs to the objects
+// the driver hands it, so a second run in the same process starts from scratch.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "install/install_item.h"
-#include "ppd/model_link.h"
-#include "queues/ppd_candidate.h"
-#include "queues/queue_list.h"
-#include "sys/product.h"
+#include "services/product.h"
 
 // Paths are kept to what a 256-byte buffer holds on the hosts we install on.
 constexpr size_t kPathMax = 255;
@@ -25,10 +21,8 @@ enum PrinterManagerKind {
   kPrinterCups = 8,
 };
 
-// Update kinds.
-constexpr int kNewInstall = 0;
-constexpr int kUpdateFromOlder = 1;
-constexpr int kUpdateCurrent = 2;
+// What an installation run does to an installation found on the host.
+enum class UpdateKind { NewInstall = 0, FromOlder = 1, Current = 2 };
 
 // Resolved paths of the shared external commands. An empty chcon means the
 // host has none; the others fall back to their bare names.
@@ -42,10 +36,21 @@ struct CommandTable {
   std::string cupsDataDir = "/etc/cups/";  // empty when the host has none
 };
 
+// The fixed places of the product on this host (tests move them).
+struct Places {
+  std::string productDir = kProductDir;
+  std::string logPath = kLogPath;
+  std::string reportDir = kReportDir;
+  std::string recordDir = kRecordDir;
+  std::string archiveDir = kArchiveDir;
+  std::string filterLink = kFilterLink;
+  std::string scratchDir = "/tmp";
+};
+
 struct RunSettings {
   std::string sourceDir;
   std::string installDir = kProductDir;
-  std::string manifestName = "MIVOINST.CONF";
+  std::string manifestName = kManifestName;
   std::string existingInstallDir;
   std::string logFileName = kLogPath;
   std::string cupsBaseDir;
@@ -57,6 +62,7 @@ struct RunSettings {
   std::string selinuxEnabled;  // resolved selinuxenabled, empty when absent
   std::string startDir;        // the working directory the run started in
   CommandTable commands;
+  Places places;
 
   int uid = 0;
   int gid = 0;
@@ -73,7 +79,7 @@ struct RunSettings {
   int cupsVersion = 1000;
   int ppdLocationFlags = 0;
   int existingInstall = 0;
-  int updateKind = kNewInstall;
+  UpdateKind updateKind = UpdateKind::NewInstall;
   int manifestCount = 0;
   int infoPrinterCount = 0;
 
@@ -82,17 +88,14 @@ struct RunSettings {
   bool dryRun = false;
   bool rollback = false;
   bool strictStatus = false;
-
-  QueueList queueList;
-
-  // State the units keep between their calls during one run.
-  bool installTreeReady = false;
-  InstallTable installTable;
-  std::vector<ModelLink> modelLinks;
-  PpdCandidateIndex candidateIndex;
-  long candidateFilesOpened = 0;
 };
 
 RunSettings& runSettings();
 // Back to the state of a fresh process (used at start and by tests).
 void resetRunSettings();
+
+// A path below the product directory, which is fixed whatever the
+// installation directory is ("/opt/orv/ppd", "/opt/orv/NAME/root/mivoConfig").
+std::string productPath(const std::string& relative);
+// The scheduler's PPD directory: /etc/cups/ppd under the CUPS prefix.
+std::string cupsPpdDirectory();

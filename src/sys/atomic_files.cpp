@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "sys/dir_listing.h"
+#include "sys/file_reading.h"
 
 namespace {
 
 constexpr std::string_view kTempPrefix = ".zebtmp";
 constexpr std::string_view kOlderTempPrefix = ".zebot";
 constexpr size_t kTempRandomChars = 6;
-constexpr size_t kCopyChunk = 40960;
 
 std::string randomSuffix() {
   static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -31,10 +31,6 @@ std::string randomSuffix() {
   std::string suffix;
   for (unsigned char b : bytes) suffix += kAlphabet[b % kAlphabet.size()];
   return suffix;
-}
-
-std::string errnoText(const std::string& what, const std::string& path) {
-  return what + " '" + path + "': " + std::strerror(errno);
 }
 
 bool writeAllTo(int fd, std::string_view text) {
@@ -52,21 +48,20 @@ bool writeAllTo(int fd, std::string_view text) {
 
 // Whether the target may be replaced; the access to give the new file.
 std::optional<FileAccess> settleTarget(const SafeDir& dir, const std::string& name, const FileAccess& access,
-                                       LinkAtTarget atLink, std::string* why) {
+                                       LinkAtTarget atLink, Failure* why) {
   struct stat old {};
   EntryType type = entryType(dir.fd(), name, &old);
   std::string path = dir.pathOf(name);
   if (!isSingleComponent(name)) {
-    if (why) *why = "'" + name + "' is not a file name";
+    fail(why, FailureKind::NotAName, path);
     return std::nullopt;
   }
-  if (type == EntryType::Directory || type == EntryType::Other ||
-      (type == EntryType::Link && atLink == LinkAtTarget::Refuse)) {
-    if (why) {
-      *why = "'" + path +
-             (type == EntryType::Link ? "' is a symbolic link where a file was expected; left alone"
-                                      : "' is not a regular file; left alone");
-    }
+  if (type == EntryType::Link && atLink == LinkAtTarget::Refuse) {
+    fail(why, FailureKind::LinkInTheWay, path);
+    return std::nullopt;
+  }
+  if (type == EntryType::Directory || type == EntryType::Other) {
+    fail(why, FailureKind::NotARegularFile, path);
     return std::nullopt;
   }
   FileAccess settled = access;
@@ -87,34 +82,37 @@ PendingFile::PendingFile(const SafeDir& dir) : dir_(dir) {
     if (fd_.get() < 0 && errno != EEXIST) break;
   }
   created_ = fd_.get() >= 0;
-  if (!created_) error_ = errnoText("cannot create a file in", dir.path());
+  if (!created_) failed(FailureKind::CannotCreateIn, dir.path());
 }
 
 PendingFile::~PendingFile() {
   if (created_ && !committed_) ::unlinkat(dir_.fd(), name_.c_str(), 0);
 }
 
-bool PendingFile::failed(const std::string& what) {
-  error_ = errnoText(what, path());
-  return false;
+bool PendingFile::failed(FailureKind kind, const std::string& path) {
+  hasError_ = true;
+  return fail(&error_, kind, path, errno);
 }
 
 bool PendingFile::write(std::string_view text) {
   if (!ok()) return false;
-  return writeAllTo(fd_.get(), text) || failed("cannot write");
+  return writeAllTo(fd_.get(), text) || failed(FailureKind::CannotWrite, path());
 }
 
 bool PendingFile::settle(const std::string& name, const FileAccess& requested, bool flush) {
   if (!ok()) return false;
   std::optional<FileAccess> access = settleTarget(dir_, name, requested, atLink_, &error_);
-  if (!access) return false;
+  if (!access) {
+    hasError_ = true;
+    return false;
+  }
   target_ = name;
-  if (::fchmod(fd_.get(), access->mode) != 0) return failed("cannot set the mode of");
+  if (::fchmod(fd_.get(), access->mode) != 0) return failed(FailureKind::CannotSetMode, path());
   if ((access->owner || access->group) && ::fchown(fd_.get(), access->owner.value_or(static_cast<uid_t>(-1)),
                                                    access->group.value_or(static_cast<gid_t>(-1))) != 0)
-    return failed("cannot set the owner of");
-  if (flush && ::fsync(fd_.get()) != 0) return failed("cannot flush");
-  if (::close(fd_.release()) != 0) return failed("cannot write");
+    return failed(FailureKind::CannotSetOwner, path());
+  if (flush && ::fsync(fd_.get()) != 0) return failed(FailureKind::CannotFlush, path());
+  if (::close(fd_.release()) != 0) return failed(FailureKind::CannotWrite, path());
   return true;
 }
 
@@ -126,10 +124,21 @@ bool PendingFile::finish(const std::string& name, const FileAccess& access, Link
 bool PendingFile::place() {
   if (!ok() || target_.empty()) return false;
   // Whatever stands at the target now is judged again: it may have changed.
-  if (!settleTarget(dir_, target_, FileAccess{}, atLink_, &error_)) return false;
-  if (::renameat(dir_.fd(), name_.c_str(), dir_.fd(), target_.c_str()) != 0) return failed("cannot rename");
+  if (!settleTarget(dir_, target_, FileAccess{}, atLink_, &error_)) {
+    hasError_ = true;
+    return false;
+  }
+  if (::renameat(dir_.fd(), name_.c_str(), dir_.fd(), target_.c_str()) != 0)
+    return failed(FailureKind::CannotRename, dir_.pathOf(target_));
   committed_ = true;
   return true;
+}
+
+std::optional<std::string> PendingFile::readBack() const {
+  if (!created_ || committed_) return std::nullopt;
+  FdHolder in(::openat(dir_.fd(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (in.get() < 0) return std::nullopt;
+  return readWholeDescriptor(in.get());
 }
 
 bool PendingFile::commit(const std::string& name, const FileAccess& access, LinkAtTarget atLink) {
@@ -161,36 +170,10 @@ void DurableBatch::flushDirectories() {
 }
 
 bool writeFileAtomically(const SafeDir& dir, const std::string& name, std::string_view content,
-                         const FileAccess& access, std::string* why, LinkAtTarget atLink) {
+                         const FileAccess& access, Failure* why, LinkAtTarget atLink) {
   if (!settleTarget(dir, name, access, atLink, why)) return false;
   PendingFile file(dir);
   if (file.write(content) && file.commit(name, access, atLink)) return true;
-  if (why) *why = file.error();
-  return false;
-}
-
-bool copyFileAtomically(const std::string& source, const SafeDir& dir, const std::string& name,
-                        const FileAccess& access, std::string* why, LinkAtTarget atLink) {
-  FdHolder in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (in.get() < 0 || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    if (why) *why = in.get() < 0 ? errnoText("cannot open", source) : "'" + source + "' is not a regular file";
-    return false;
-  }
-  if (!settleTarget(dir, name, access, atLink, why)) return false;
-  PendingFile file(dir);
-  std::vector<char> chunk(kCopyChunk);
-  while (file.ok()) {
-    ssize_t got = ::read(in.get(), chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      if (why) *why = errnoText("cannot read", source);
-      return false;
-    }
-    if (got == 0) break;
-    file.write(std::string_view(chunk.data(), static_cast<size_t>(got)));
-  }
-  if (file.commit(name, access, atLink)) return true;
   if (why) *why = file.error();
   return false;
 }
@@ -205,13 +188,12 @@ bool isOwnTemporaryName(std::string_view name) {
   return false;
 }
 
-int removeStaleTemporaries(const SafeDir& dir) {
-  int removed = 0;
+std::vector<std::string> staleTemporaries(const SafeDir& dir) {
+  std::vector<std::string> stale;
   for (const std::string& name : listDirectoryAt(dir.fd())) {
     struct stat info {};
-    if (!isOwnTemporaryName(name) || entryType(dir.fd(), name, &info) != EntryType::Regular || info.st_uid != 0)
-      continue;
-    if (::unlinkat(dir.fd(), name.c_str(), 0) == 0) ++removed;
+    if (isOwnTemporaryName(name) && entryType(dir.fd(), name, &info) == EntryType::Regular && info.st_uid == 0)
+      stale.push_back(name);
   }
-  return removed;
+  return stale;
 }

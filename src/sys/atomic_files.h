@@ -26,12 +26,7 @@ struct FileAccess {
 enum class LinkAtTarget { Refuse, Replace };
 
 bool writeFileAtomically(const SafeDir& dir, const std::string& name, std::string_view content,
-                         const FileAccess& access, std::string* why = nullptr,
-                         LinkAtTarget atLink = LinkAtTarget::Refuse);
-// The same with the content of a regular file (never a fifo or a device).
-bool copyFileAtomically(const std::string& source, const SafeDir& dir, const std::string& name,
-                        const FileAccess& access, std::string* why = nullptr,
-                        LinkAtTarget atLink = LinkAtTarget::Refuse);
+                         const FileAccess& access, Failure* why = nullptr, LinkAtTarget atLink = LinkAtTarget::Refuse);
 
 // A file being written beside its target: write, then commit (flush, rename
 // over the target, flush the directory). Many files can share the flushes
@@ -44,8 +39,8 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  bool ok() const { return error_.empty(); }
-  const std::string& error() const { return error_; }
+  bool ok() const { return !hasError_; }
+  const Failure& error() const { return error_; }
   std::string path() const { return dir_.pathOf(name_); }
   bool write(std::string_view text);
   // Puts it at name (see writeFileAtomically for the rules on what stands there).
@@ -54,16 +49,19 @@ class PendingFile {
   bool finish(const std::string& name, const FileAccess& access, LinkAtTarget atLink = LinkAtTarget::Refuse);
   // The second half, once the data is on disk: renamed over the target.
   bool place();
+  // The content as it stands on disk, before it is placed.
+  std::optional<std::string> readBack() const;
 
  private:
-  bool failed(const std::string& what);
+  bool failed(FailureKind kind, const std::string& path);
   bool settle(const std::string& name, const FileAccess& requested, bool flush);
   const SafeDir& dir_;
   std::string name_;
   std::string target_;
   LinkAtTarget atLink_ = LinkAtTarget::Refuse;
   FdHolder fd_;
-  std::string error_;
+  bool hasError_ = false;
+  Failure error_;
   bool created_ = false;
   bool committed_ = false;
 };
@@ -85,6 +83,6 @@ class DurableBatch {
 // ".zebot" ones that earlier releases left in the scheduler's PPD directory).
 // Scans never take them for anything else.
 bool isOwnTemporaryName(std::string_view name);
-// Removes the temporaries of ours that a killed run left in the directory
-// (regular files owned by root only); how many went.
-int removeStaleTemporaries(const SafeDir& dir);
+// The temporaries of ours that a killed run left in the directory (regular
+// files owned by root only).
+std::vector<std::string> staleTemporaries(const SafeDir& dir);

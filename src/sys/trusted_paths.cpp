@@ -5,15 +5,13 @@
 #include <cstdlib>
 #include <memory>
 
-namespace {
+#include "sys/safe_dirs.h"
 
-bool writableByRootOnly(const struct stat& info) {
-  return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
+namespace {
 
 bool isRootOnlyDirectory(const std::string& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && writableByRootOnly(info);
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && isRootOnly(info);
 }
 
 // Every directory from the root down to the path itself (links followed).
@@ -46,11 +44,11 @@ bool isTrustedDirectory(const std::string& path) {
   return !real.empty() && directoriesTrusted(path) && directoriesTrusted(real);
 }
 
-bool isTrustedProgram(const std::string& path) {
+bool isTrustedFile(const std::string& path) {
   if (path.empty() || path.front() != '/') return false;
   std::string real = resolved(path);
   struct stat info {};
-  if (real.empty() || ::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !writableByRootOnly(info))
+  if (real.empty() || ::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !isRootOnly(info))
     return false;
   return isTrustedDirectory(parentOf(path)) && directoriesTrusted(parentOf(real));
 }
