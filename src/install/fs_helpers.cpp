@@ -12,6 +12,8 @@
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
 #include "sys/atomic_files.h"
+#include "sys/file_reading.h"
+#include "sys/sha256.h"
 #include "sys/text.h"
 
 namespace {
@@ -77,6 +79,20 @@ void flattenLine(std::string& text) {
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
   }
+}
+
+bool writeProductFile(const std::string& path, const std::string& text, const FileAccess& access, Failure* why,
+                      bool* wrote, const std::function<bool(std::string_view)>& alreadyRight) {
+  std::optional<std::string> old = readWholeFile(path);
+  struct stat info {};
+  bool sameAccess = ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                    (info.st_mode & 07777) == access.mode && (!access.owner || info.st_uid == *access.owner) &&
+                    (!access.group || info.st_gid == *access.group);
+  bool right = old && sameAccess && (alreadyRight ? alreadyRight(*old) : *old == text);
+  if (!right && !effects().writeFile({path, text, access}, why)) return false;
+  if (wrote) *wrote = !right;
+  productRecord().setFile({path, sha256Hex(right ? *old : text), access.mode});
+  return true;
 }
 
 bool takeBackDirectory(const std::string& path) {

@@ -5,7 +5,12 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
+#include <string_view>
+
+#include "sys/atomic_files.h"
+#include "sys/failure.h"
 
 // 1 created now, 0 exists as a directory, -1 otherwise (see create flag). A
 // created directory gets the mode without group and other write bits and is
@@ -18,6 +23,13 @@ void makePath(const std::string& path);
 int symlinkIfAbsent(const std::string& target, const std::string& link);
 // Replaces every byte below 0x20 by a blank.
 void flattenLine(std::string& text);
+
+// Writes a file of the product whole, unless it already stands there with
+// this content (or one that alreadyRight accepts), mode and owner; the
+// record keeps what is there. True when it is right now; wrote tells
+// whether it had to be written.
+bool writeProductFile(const std::string& path, const std::string& text, const FileAccess& access, Failure* why,
+                      bool* wrote = nullptr, const std::function<bool(std::string_view)>& alreadyRight = {});
 
 // Takes back a directory of the product: owner root, no group or other
 // write; logs when it had to. False when it is not a plain directory or

@@ -5,12 +5,14 @@
 #include <array>
 #include <cstdlib>
 
+#include "install/fs_helpers.h"
 #include "services/effects.h"
 #include "services/ownership_record.h"
 #include "services/run_log.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
 #include "sys/paths.h"
+#include "sys/safe_dirs.h"
 #include "sys/sha256.h"
 #include "sys/text.h"
 #include "sys/trusted_paths.h"
@@ -45,12 +47,9 @@ std::string infoDir(const std::string& installDir) {
   return installDir.empty() ? runSettings().places.productDir : installDir;
 }
 
-// Written whole into the installation directory, never through a link; the
-// record keeps what was written.
+// Written whole into the installation directory, never through a link.
 bool writeInfoText(const std::string& path, const std::string& text, const FileAccess& access) {
-  if (!effects().writeFile({path, text, access}, nullptr)) return false;
-  productRecord().setFile({path, sha256Hex(text), access.mode});
-  return true;
+  return writeProductFile(path, text, access, nullptr);
 }
 
 // What a new file gets without a mode of its own: 0666 less the umask.
@@ -84,9 +83,17 @@ std::string infoFilePath(const std::string& installDir, UpdateKind kind) {
   return joinPath(infoDir(installDir), kind == UpdateKind::FromOlder ? kOlderInfoName : kCurrentInfoName);
 }
 
+bool isRootsInfoFile(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !isRootOnly(info)) return false;
+  std::string dir = directoryOf(path);
+  std::string real = canonicalPath(dir, "/").value_or(dir);
+  return isTrustedDirectory(directoryOf(dir)) && isTrustedDirectory(directoryOf(real));
+}
+
 std::optional<std::string> readTrustedInfoFile(const std::string& path) {
   if (!pathExists(path)) return std::nullopt;
-  if (!isTrustedFile(path)) {
+  if (!isRootsInfoFile(path)) {
     logFailureMsg(msg::kInfoFileNotTrusted, path);
     return std::nullopt;
   }

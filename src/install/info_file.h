@@ -21,9 +21,13 @@ int findExistingInstall(std::string& dirOut, int& kindOut);
 
 // The information file of an installation directory for an update kind.
 std::string infoFilePath(const std::string& installDir, UpdateKind kind);
-// The text of an information file that root owns and nobody else could have
-// written (nor a directory above it); nothing otherwise, with a line when a
-// file is there but cannot be believed.
+// Whether an information file can be believed: root's own regular file that
+// nobody else may write, in a directory whose every directory above is
+// root's alone. (The directory itself an older installer may have left open
+// to others; it is the product's, and taken back before anything is written.)
+bool isRootsInfoFile(const std::string& path);
+// The text of such a file; nothing otherwise, with a line when a file is
+// there but cannot be believed.
 std::optional<std::string> readTrustedInfoFile(const std::string& path);
 
 // The lines of a fresh information file (26 with the one printer "Default").

@@ -10,6 +10,7 @@
 #include "sys/dir_listing.h"
 #include "sys/paths.h"
 #include "sys/safe_dirs.h"
+#include "sys/text.h"
 #include "sys/trusted_paths.h"
 
 namespace {
@@ -59,11 +60,12 @@ std::string nearestExisting(std::string path) {
 
 bool holdsRootsInstallation(const std::string& dir) {
   for (UpdateKind kind : {UpdateKind::Current, UpdateKind::FromOlder}) {
-    std::string info = infoFilePath(dir, kind);
-    if (pathExists(info) && isTrustedFile(info)) return true;
+    if (isRootsInfoFile(infoFilePath(dir, kind))) return true;
   }
   return false;
 }
+
+bool isEmpty(const std::string& dir) { return listDirectory(dir).empty(); }
 
 bool isEmptyAndRootOnly(const std::string& dir) {
   std::optional<SafeDir> handle = SafeDir::open(dir);
@@ -86,20 +88,23 @@ InstallDirVerdict checkInstallDir(const std::string& dir, const std::string& bas
                                   const std::string& recordedDir) {
   if (dir.empty()) return {dir, InstallDirRefusal::Empty, false};
   std::string canonical = canonicalPath(dir, base).value_or(dir);
+  std::string literal = literalPath(dir, base);
   InstallDirVerdict verdict{canonical, InstallDirRefusal::None, pathExists(canonical)};
   bool inPlace = !sourceDir.empty() && canonical == canonicalPath(sourceDir, base).value_or(sourceDir);
+  // Who could change the directory: those who may write a directory above
+  // it, as it is named, or it itself when it is new or empty.
+  std::string above = nearestExisting(verdict.exists ? directoryOf(literal) : literal);
+  bool product = canonical == recordedDir || holdsRootsInstallation(canonical);
   if (isSystemDirectory(canonical)) {
     verdict.refusal = InstallDirRefusal::System;
   } else if (inPlace) {
     return verdict;
-  } else if (!isTrustedDirectory(nearestExisting(literalPath(dir, base)))) {
+  } else if (!isTrustedDirectory(above)) {
     verdict.refusal = InstallDirRefusal::NotRootOnly;
-  } else if (!verdict.exists) {
-    return verdict;
-  } else if (!isDirectory(canonical)) {
+  } else if (verdict.exists && !isDirectory(canonical)) {
     verdict.refusal = InstallDirRefusal::NotADirectory;
-  } else if (canonical != recordedDir && !holdsRootsInstallation(canonical) && !isEmptyAndRootOnly(canonical)) {
-    verdict.refusal = InstallDirRefusal::NotTheProducts;
+  } else if (verdict.exists && !product && !isEmptyAndRootOnly(canonical)) {
+    verdict.refusal = isEmpty(canonical) ? InstallDirRefusal::NotRootOnly : InstallDirRefusal::NotTheProducts;
   }
   return verdict;
 }

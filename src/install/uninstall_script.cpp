@@ -8,6 +8,7 @@
 #include "services/run_log.h"
 #include "services/run_settings.h"
 #include "services/shell.h"
+#include "install/fs_helpers.h"
 #include "services/effects.h"
 #include "services/failure_text.h"
 #include "services/ownership_record.h"
@@ -148,17 +149,6 @@ bool sameBesidesDate(std::string_view a, std::string_view b) {
   return withoutDate(a) == withoutDate(b);
 }
 
-bool writeIfChanged(const std::string& path, const std::string& text, const FileAccess& access, Failure* why) {
-  std::optional<std::string> old = readWholeFile(path);
-  struct stat info {};
-  bool sameAccess = ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) == access.mode &&
-                    info.st_uid == *access.owner && info.st_gid == *access.group;
-  bool write = !(old && sameAccess && sameBesidesDate(*old, text));
-  if (write && !effects().writeFile({path, text, access}, why)) return false;
-  productRecord().setFile({path, sha256Hex(write ? text : *old), access.mode});
-  return true;
-}
-
 }  // namespace
 
 std::string uninstallScriptText(const std::string& rm, const std::string& installDir, const std::string& date,
@@ -192,10 +182,16 @@ void writeUninstallScript(const UninstallScope& scope) {
   access.owner = static_cast<uid_t>(s.uid);
   access.group = static_cast<gid_t>(s.gid);
   Failure why{FailureKind::NotADirectory, installDir, 0};
-  if (isRootDirectory(installDir) || !writeIfChanged(path, text, access, &why)) {
+  auto sameButTheDate = [&text](std::string_view old) { return sameBesidesDate(old, text); };
+  bool wrote = false;
+  if (isRootDirectory(installDir) || !writeProductFile(path, text, access, &why, &wrote, sameButTheDate)) {
     logMsg(msg::kCannotOpenFile, path);
     logFailureMsg(msg::kFileNotInstalled, describe(why));
     return;
   }
-  logChange(formatMessage(msg::kScriptCreated, path));
+  if (wrote) {
+    logChange(formatMessage(msg::kScriptCreated, path));
+  } else {
+    logMsg(msg::kScriptUpToDate, path);
+  }
 }

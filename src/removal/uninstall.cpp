@@ -91,6 +91,7 @@ bool removeInstalledFile(const std::string& path) {
 // A directory of the installation goes whole where the product made it;
 // elsewhere only the files the product installed in it go.
 bool removeInstalledDir(const std::string& dir) {
+  if (!effects().isDirectory(dir)) return false;
   if (!productMadeDirectory(dir)) {
     std::vector<RecordedFile> files = productRecord().files;
     for (const RecordedFile& file : files) {
@@ -107,7 +108,7 @@ bool removeInstalledDir(const std::string& dir) {
 }
 
 // Files the product installed beyond the fixed list (its manual, its list
-// of hashes) go too.
+// of hashes) go too, and the directories it made for them.
 int removeOtherRecordedFiles(const std::string& installDir) {
   int removed = 0;
   std::vector<RecordedFile> files = productRecord().files;
@@ -116,6 +117,14 @@ int removeOtherRecordedFiles(const std::string& installDir) {
     bool done = removeInstalledFile(file.path);
     logOutcome(formatMessage(msg::kRemovingFile, file.path), done);
     runReport().addFile(file.path, FileAction::Remove).outcome = done ? FileOutcome::Done : FileOutcome::Skipped;
+    removed += done;
+  }
+  std::vector<std::string> dirs = productRecord().directoriesMade;
+  for (const std::string& dir : dirs) {
+    if (dir == installDir || !isAtOrBelow(dir, installDir) || !effects().isDirectory(dir)) continue;
+    bool done = removeInstalledDir(dir);
+    logOutcome(formatMessage(msg::kRemovingDir, dir), done);
+    runReport().addFile(dir, FileAction::Remove).outcome = done ? FileOutcome::Done : FileOutcome::Skipped;
     removed += done;
   }
   return removed;

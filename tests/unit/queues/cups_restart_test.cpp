@@ -2,32 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include "discovery/command_locator.h"
-#include "queue_test_support.h"
+#include "../test_support.h"
+#include "sys/paths.h"
 
 namespace {
 
-// The restart tries the service manager first, then one fallback; every
-// status is logged. (The machine's own systemctl and service are looked up.)
-TEST(RestartCups, OneFallbackAfterAFailedServiceManager) {
-  std::optional<std::string> systemctl = findCommand("systemctl"), service = findCommand("service");
-  if (!systemctl || !service) GTEST_SKIP() << "this machine lacks systemctl or service";
-  const std::string first = *systemctl + " restart cups.service", fallback = *service + " cups restart";
-  const std::tuple<std::vector<int>, std::vector<std::string>, int, std::string> cases[] = {
-      {{0}, {first}, 0, "restablecer CUPS regres\xF3 con: 0\n"},
-      {{256, 0}, {first, fallback}, 0, "restablecer CUPS regres\xF3 con: 256\nrestablecer CUPS regres\xF3 con: 0\n"},
-      {{256, 768},
-       {first, fallback},
-       768,
-       "restablecer CUPS regres\xF3 con: 256\nrestablecer CUPS regres\xF3 con: 768\n"},
-  };
-  for (const auto& [statuses, commands, result, log] : cases) {
-    QueueTestTree tree;
-    RecordingRunner runner(statuses);
-    EXPECT_EQ(restartCups(), result);
-    EXPECT_EQ(runner.commands, commands);
-    EXPECT_EQ(tree.log(), "CUPS restart command:\"" + first + "\"\n" + log);
-  }
+// The scheduler is restarted when the run changed something, by the first
+// manager that works; a run that changed nothing says so instead.
+TEST(CupsRestart, OnlyWhenSomethingChangedAndByTheFirstManagerThatWorks) {
+  ScratchHost host;
+  RecordingRunner unchanged;
+  EXPECT_EQ(restartCupsIfChanged(), 0);
+  EXPECT_TRUE(unchanged.commands.empty());
+  EXPECT_NE(host.log().find("Nada cambi\xF3"), std::string::npos);
+  effects().makeDirectory(host / "changed", 0755, nullptr);
+  RecordingRunner failing({256, 0});
+  restartCupsIfChanged();
+  ASSERT_FALSE(failing.commands.empty());
+  bool systemctl = pathExists("/usr/bin/systemctl") || pathExists("/bin/systemctl");
+  EXPECT_EQ(failing.commands.front().ends_with(" restart cups.service"), systemctl);
+  EXPECT_LE(failing.commands.size(), 2u);
 }
 
 }  // namespace

@@ -2,76 +2,66 @@
 
 #include <gtest/gtest.h>
 
-#include "queue_test_support.h"
+#include "../test_support.h"
 
 namespace {
 
 const std::string kOldPs = sourcePath("tests/fixtures/ppd-old/tamra_cendra2100_ps.ppd");
 const std::string kNewPs = sourcePath("dist/ppd/tamra_cendra2100_ps.ppd");
 
-TEST(CaptureOptions, EveryDefaultOfEveryTopLevelOptionIncludingJcl) {
-  QueueTestTree tree;
+TEST(CaptureOptions, EveryDefaultOfEveryTopLevelOptionOrWhyNone) {
   OptionList list;
   unsigned count = 99;
-  EXPECT_EQ(captureOptions(kOldPs, list, count), 7);
-  EXPECT_EQ(count, 7u);
+  std::string text = readWhole(kOldPs);
+  EXPECT_EQ(captureOptions(text, list, count), 7);
   std::vector<std::string> keywords;
   for (const OptionRecord& r : list.records) keywords.push_back(r.keyword + "=" + r.value);
   EXPECT_EQ(keywords, (std::vector<std::string>{"PageSize=A4", "PageRegion=A4", "InputSlot=Tray1", "MediaType=Plain",
                                                 "Resolution=300dpi", "TamraTonerSave=True", "JCLDensity=Light"}));
-  count = 99;
+  text.replace(text.find("*DefaultPageSize: A4"), 20, "*DefaultPageSize: Custom.612x1008");
+  OptionList custom;
+  captureOptions(text + "*CustomPageSize True: \"pop\"\n", custom, count);
+  EXPECT_EQ(custom.records.front().value, "Custom.612x1008");
+  std::string why;
   OptionList none;
-  EXPECT_EQ(captureOptions(tree.root() + "/missing.ppd", none, count), 0);
+  count = 99;
+  EXPECT_EQ(captureOptions("not a PPD\n", none, count, &why), 0);
   EXPECT_EQ(count, 99u);
-  // A custom size stands for the option's Custom choice.
-  std::string custom = readWhole(kOldPs);
-  custom.replace(custom.find("*DefaultPageSize: A4"), 20, "*DefaultPageSize: Custom.612x1008");
-  writeWhole(tree.root() + "/custom.ppd", custom + "*CustomPageSize True: \"pop\"\n");
-  OptionList withCustom;
-  ASSERT_EQ(captureOptions(tree.root() + "/custom.ppd", withCustom, count), 7);
-  EXPECT_EQ(withCustom.records.front().value, "Custom.612x1008");
+  EXPECT_NE(why.find("libcups no la lee como PPD"), std::string::npos);
 }
 
-TEST(SplitCarried, WhatTheNewPpdDeclaresDecidesWithoutRegardToCase) {
-  QueueTestTree tree;
-  DeclaredOptions declared{{{"pagesize", {"letter", "a4", "custom"}}, {"duplex", {"none", "duplextumble"}}}};
-  OptionList captured{{{"PageSize", "Letter"},
-                       {"PAGESIZE", "custom.612x792"},
-                       {"Duplex", "DuplexNoTumble"},
+// What the new PPD offers decides, without regard to case, and a carried
+// choice takes the new PPD's own spelling.
+TEST(SplitCarried, TheNewPpdDecidesAndSpells) {
+  ScratchHost host;
+  std::optional<DeclaredOptions> declared = declaredOptions(
+      "*PPD-Adobe: \"4.3\"\n*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n*PageSize Letter: \"\"\n"
+      "*PageSize A4: \"\"\n*CloseUI: *PageSize\n*CustomPageSize True: \"pop\"\n*OpenUI *MediaType: PickOne\n"
+      "*DefaultMediaType: Plain\n*MediaType Plain: \"\"\n*MediaType THICK: \"\"\n*CloseUI: *MediaType\n");
+  ASSERT_TRUE(declared);
+  EXPECT_EQ(declared->byKeyword.at("pagesize").defaultChoice, "Letter");
+  OptionList captured{{{"PageSize", "a4"},
+                       {"PAGESIZE", "Custom.612x792"},
+                       {"MediaType", "Thick"},
+                       {"MediaType", "Glossy"},
                        {"ColorModel", "Gray"},
-                       {"pagesize", "{612 792}"},
-                       {"Duplex", "NONE"}}};
+                       {"pagesize", "Custom.\"x\""}}};
   OptionList carried;
-  std::vector<ReportDefault> dropped;
-  splitCarried(declared, captured, carried, dropped);
+  std::vector<ReportNotCarried> dropped;
+  splitCarried(*declared, captured, carried, dropped);
   std::vector<std::string> kept;
   for (const OptionRecord& r : carried.records) kept.push_back(r.keyword + "=" + r.value);
-  EXPECT_EQ(kept, (std::vector<std::string>{"PageSize=Letter", "PAGESIZE=custom.612x792", "pagesize={612 792}",
-                                            "Duplex=NONE"}));
-  ASSERT_EQ(dropped.size(), 2u);
-  EXPECT_EQ(dropped[0].reason, "choice-not-offered");
-  EXPECT_EQ(dropped[1].reason, "option-not-declared");
-  EXPECT_EQ(tree.log(),
-            "Default Duplex/DuplexNoTumble is not offered by the new PPD; its own default stays.\n"
-            "Default ColorModel/Gray: the new PPD has no such option; not carried.\n");
-
-  // A custom size stays behind where the new PPD takes no custom sizes.
-  DeclaredOptions noCustom{{{"pagesize", {"letter", "a4"}}}};
-  OptionList customOnly{{{"PageSize", "Custom.612x792"}}}, none;
-  std::vector<ReportDefault> droppedCustom;
-  splitCarried(noCustom, customOnly, none, droppedCustom);
-  EXPECT_TRUE(none.records.empty());
-  ASSERT_EQ(droppedCustom.size(), 1u);
-  EXPECT_EQ(droppedCustom[0].reason, "choice-not-offered");
-}
-
-TEST(DeclaredOptions, ReadByLibcupsOrNothing) {
-  std::optional<DeclaredOptions> declared = declaredOptions(readWhole(kNewPs));
-  ASSERT_TRUE(declared);
-  EXPECT_EQ(declared->choicesByKeyword.at("resolution"), (std::set<std::string>{"600dpi", "1200dpi"}));
-  EXPECT_EQ(declared->choicesByKeyword.count("jcldensity"), 1u);
-  EXPECT_FALSE(declaredOptions("not a PPD\n"));
+  EXPECT_EQ(kept, (std::vector<std::string>{"PageSize=A4", "PAGESIZE=Custom.612x792", "MediaType=THICK"}));
+  std::vector<NotCarriedReason> reasons;
+  for (const ReportNotCarried& d : dropped) reasons.push_back(d.reason);
+  EXPECT_EQ(reasons, (std::vector<NotCarriedReason>{NotCarriedReason::ChoiceNotOffered,
+                                                     NotCarriedReason::OptionNotDeclared,
+                                                     NotCarriedReason::ValueNotWritable}));
+  EXPECT_EQ(captured.records.size(), carried.records.size() + dropped.size());  // every one lands on one side
+  EXPECT_NE(host.log().find("Predeterminado MediaType/Glossy: la nueva PPD no ofrece esa opci\xF3n"),
+            std::string::npos);
   EXPECT_FALSE(declaredOptions(""));
+  EXPECT_TRUE(declaredOptions(readWhole(kNewPs)));
 }
 
 }  // namespace

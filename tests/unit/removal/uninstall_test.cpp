@@ -1,36 +1,25 @@
 #include "removal/uninstall.h"
-#include "queues/queue_list.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 
 #include "../test_support.h"
-#include "services/run_settings.h"
 
 namespace {
 
-TEST(QueueNames, OnlyPlainNamesFormPathsAndCommands) {
-  for (const char* bad : {"", "   ", "\t", ".", "..", "a/b", "/", "../etc"})
-    EXPECT_FALSE(isUsableQueueName(bad)) << bad;
-  for (const char* good : {"Office", "null", "a.b", "...", "$(id)", "x;y"})
-    EXPECT_TRUE(isUsableQueueName(good)) << good;
-}
+namespace fs = std::filesystem;
 
 TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
-  TempDir tmp;
-  resetRunSettings();
+  ScratchHost host;
   RunSettings& s = runSettings();
   s.printerManager = kPrinterCups;
   s.commands.lpadmin = "/usr/sbin/lpadmin";
   s.commands.lpstat = "/usr/bin/lpstat";
-  s.commands.cupsDataDir = tmp.root();
+  s.commands.cupsDataDir = host.root();
   const std::tuple<std::string, std::vector<int>, std::vector<std::string>> cases[] = {
       {"Office", {0}, {"/usr/sbin/lpadmin -xOffice 2>/dev/null"}},
-      {"q;touch x", {0}, {"/usr/sbin/lpadmin -x'q;touch x' 2>/dev/null"}},
       {"-rf", {0}, {"/usr/sbin/lpadmin -x-rf 2>/dev/null"}},
       {"$(id)'q",
        {256},
@@ -45,57 +34,53 @@ TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
   RecordingRunner runner;
   for (const char* name : {"..", "a/b", ""}) EXPECT_EQ(removeQueue(name), 0);
   EXPECT_TRUE(runner.commands.empty());
-  resetRunSettings();
-}
-
-TEST(DeviceEntries, OnlyRootsFilesAndFifosGoWithTheirQueue) {
-  EXPECT_TRUE(isRemovableDeviceEntry(true, false, 0));
   EXPECT_TRUE(isRemovableDeviceEntry(false, true, 0));
   EXPECT_FALSE(isRemovableDeviceEntry(true, false, 1000));  // another user's file
   EXPECT_FALSE(isRemovableDeviceEntry(false, false, 0));    // a link, device, socket or directory
 }
 
-class RemoveTreeTest : public ::testing::Test {
- protected:
-  void sh(const std::string& script) { ASSERT_EQ(std::system(("cd " + dir_ + " && " + script).c_str()), 0); }
-  bool exists(const std::string& rel) const {
-    struct stat info;
-    return lstat((dir_ + "/" + rel).c_str(), &info) == 0;
+// Directories go whole where the product made them; elsewhere only the
+// files it installed go, and what others put there stays.
+TEST(RemoveInstalledFiles, WholeDirectoriesOnlyWhereTheProductMadeThem) {
+  for (bool made : {true, false}) {
+    ScratchHost host;
+    const std::string dir = host / "opt/orv";
+    for (const char* file : {"bin/setup", "etc/MIVOINST.CONF", "ppd/a.ppd", "man/setup.8", "bin/theirs"})
+      writeWhole(dir + "/" + file, "x");
+    OwnershipRecord record;
+    record.installDir = dir;
+    record.installDirMade = made;
+    for (const char* file : {"bin/setup", "etc/MIVOINST.CONF", "ppd/a.ppd", "man/setup.8"})
+      record.setFile({dir + "/" + file, "", 0644});
+    if (made) {
+      for (const char* sub : {"bin", "etc", "ppd", "man"}) record.addMadeDirectory(dir + "/" + sub);
+    }
+    resetProductRecord(true);
+    productRecord() = record;
+    RecordingRunner runner;
+    EXPECT_GT(removeInstalledFiles(), 0);
+    EXPECT_EQ(fs::exists(dir + "/bin/theirs"), !made);
+    EXPECT_EQ(fs::exists(dir + "/bin"), !made);
+    for (const char* file : {"bin/setup", "ppd/a.ppd", "man/setup.8"}) EXPECT_FALSE(fs::exists(dir + "/" + file));
+    EXPECT_TRUE(fs::exists(dir));
+    EXPECT_EQ(host.log().find("no lo hizo Mivo") != std::string::npos, !made);
   }
-  TempDir tmp_;
-  const std::string dir_ = tmp_.root();
-};
-
-TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowedAndAFifoKeepsItsParents) {
-  sh("mkdir -p out/sub t/a/b t/c/d && touch out/f out/sub/g t/a/f t/c/d/f t/c/.hidden && "
-     "ln -s $PWD/out t/c/dirlink && ln -s $PWD/out/f t/c/filelink && "
-     "mkfifo t/a/b/fifo && ln -s out top");
-  EXPECT_EQ(removeTree(dir_ + "/t"), -1);
-  EXPECT_TRUE(exists("t/a/b/fifo"));
-  EXPECT_FALSE(exists("t/a/f"));
-  EXPECT_FALSE(exists("t/c"));
-  EXPECT_EQ(removeTree(dir_ + "/top"), -1);  // a link where the tree should be is left alone
-  EXPECT_TRUE(exists("top"));
-  for (const char* kept : {"out/f", "out/sub/g"}) EXPECT_TRUE(exists(kept)) << kept;
-
-  sh("rm t/a/b/fifo");
-  EXPECT_EQ(removeTree(dir_ + "/t"), 0);
-  EXPECT_EQ(removeTree(dir_ + "/t"), -1);
 }
 
-TEST_F(RemoveTreeTest, ADirectoryThatCannotBeListedIsNotRemoved) {
-  sh("mkdir -p t/locked empty && chmod 0 t/locked empty && chown -R 65534 . 2>/dev/null; true");
-  pid_t child = fork();
-  if (child == 0) {
-    // Root lists anything; an ordinary user cannot list a mode 000 directory.
-    if (getuid() == 0 && setuid(65534) != 0) _exit(2);
-    _exit(removeTree(dir_ + "/empty") == -1 && removeTree(dir_ + "/t") == -1 && exists("empty") && exists("t/locked")
-              ? 0
-              : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_EQ(status, 0);
+// A link anywhere in a tree is removed itself, never followed; a fifo keeps its parents.
+TEST(RemoveTree, LinksAreRemovedNeverFollowed) {
+  ScratchHost host;
+  writeWhole(host / "out/f", "x");
+  writeWhole(host / "t/a/f", "x");
+  fs::create_directories(host / "t/a/b");
+  ::mkfifo((host / "t/a/b/fifo").c_str(), 0600);
+  fs::create_directory_symlink(host / "out", host / "t/dirlink");
+  fs::create_directory_symlink(host / "out", host / "top");
+  EXPECT_EQ(removeTree(host / "t"), -1);
+  EXPECT_TRUE(fs::exists(host / "t/a/b/fifo"));
+  EXPECT_FALSE(fs::exists(host / "t/a/f"));
+  EXPECT_EQ(removeTree(host / "top"), -1);
+  EXPECT_TRUE(fs::exists(host / "out/f"));
 }
 
 }  // namespace

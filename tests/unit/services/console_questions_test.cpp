@@ -11,62 +11,30 @@ namespace {
 
 // Each answer line as the two kinds of question understand it.
 const std::tuple<const char*, int, int> kAnswers[] = {
-    {"S\xED", 1, 1},
-    {"sI", 1, 1},  // accented yes by its first letter; "si" in any case
-    {"desinstalar", 1, 1},
-    {"jamais", 1, 1},  // yes words are found inside longer words
-    {"nosi", 1, 1},    // yes is tested before no
-    {"nope", 0, 0},
-    {"non", 0, 0},
-    {"ninguno", 0, 0},
-    {"nada", 0, 0},
-    {"NEIN", 0, 0},  // no words; first letter N
-    {"todos", -1, 2},
-    {"tout", -1, 2},
-    {"Alles", -1, 2},  // first letter T; "tou"; "all" before the first letter
-    {"b", -1, 3},
-    {"break", -1, 3},
-    {"y", 1, 1},
-    {"oui", 1, 1},
-    {" yes", 1, 1},
-    {" y", -1, -1},  // a leading blank hides the first letter
-    {"\n", -1, -1},
-    {"", -1, -1},
-    {"x", -1, -1},            // an empty answer, none at all, no rule
-    {"\xBFqu\xE9?", -1, -1},  // bytes above 0x7F never match a letter
+    {"S\xED", 1, 1},         {"sI", 1, 1},      {"desinstalar", 1, 1}, {"nosi", 1, 1}, {"nope", 0, 0},
+    {"ninguno", 0, 0},       {"nada", 0, 0},    {"NEIN", 0, 0},        {"todos", -1, 2}, {"tout", -1, 2},
+    {"Alles", -1, 2},        {"b", -1, 3},      {"break", -1, 3},      {"oui", 1, 1},  {" yes", 1, 1},
+    {" y", -1, -1},          {"\n", -1, -1},    {"", -1, -1},          {"x", -1, -1},  {"\xBFqu\xE9?", -1, -1},
 };
 
-TEST(ConsoleQuestions, ClassifiersFollowTheWordAndLetterRules) {
+TEST(ConsoleQuestions, WordsFirstThenTheFirstLetter) {
   for (const auto& [line, yesNo, yesNoAll] : kAnswers) {
     EXPECT_EQ(classifyYesNo(line), yesNo) << "line '" << line << "'";
     EXPECT_EQ(classifyYesNoAll(line), yesNoAll) << "line '" << line << "'";
   }
 }
 
-// Standard input reads this text from here on.
-void feedStdin(const std::string& text) {
+TEST(ConsoleQuestions, AnswersAreReadInPiecesAndTheEndOfInputStopsAList) {
   TempDir tmp;
-  writeWhole(tmp.root() + "/in", text);
-  ASSERT_NE(freopen((tmp.root() + "/in").c_str(), "r", stdin), nullptr);
-}
-
-TEST(ConsoleQuestions, ReadAnswerStripsLineEndsAndReadsInPieces) {
-  std::string longLine(300, 'n');
-  feedStdin("y\r\n\n" + longLine + "\n");
-  std::string line;
-  ASSERT_TRUE(readAnswer(line));
-  EXPECT_EQ(line, "y");
-  ASSERT_TRUE(readAnswer(line));
-  EXPECT_EQ(line, "\n");  // the first byte is never stripped
-  ASSERT_TRUE(readAnswer(line));
-  EXPECT_EQ(line.size(), kAnswerPiece);
-  ASSERT_TRUE(readAnswer(line));
-  EXPECT_EQ(line, std::string(300 - kAnswerPiece, 'n'));
-  EXPECT_FALSE(readAnswer(line));
-}
-
-TEST(ConsoleQuestions, EndOfInputRefusesAndBreaksOffAList) {
-  feedStdin("");
+  writeWhole(tmp / "in", "y\r\n\n" + std::string(300, 'n') + "\n");
+  ASSERT_NE(std::freopen((tmp / "in").c_str(), "r", stdin), nullptr);
+  const std::vector<std::string> expected = {"y", "\n", std::string(kAnswerPiece, 'n'),
+                                             std::string(300 - kAnswerPiece, 'n')};
+  for (const std::string& want : expected) {
+    std::string line;
+    ASSERT_TRUE(readAnswer(line));
+    EXPECT_EQ(line, want);
+  }
   EXPECT_EQ(askYesNo("Q?"), kAnswerNone);
   EXPECT_EQ(askYesNoAll("Q?"), kAnswerBreak);
 }

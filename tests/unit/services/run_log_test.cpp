@@ -1,71 +1,37 @@
 #include "services/run_log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "../test_support.h"
-#include "services/run_settings.h"
+#include "services/failure_text.h"
 
 namespace {
 
-class RunLogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    resetRunSettings();
-    runSettings().logFileName = dir_ + "/log";
-    runSettings().commands.chcon.clear();
+// Lines held while a queue's files are written come out where its block is
+// written; failures reach the report at once.
+TEST(RunLog, HeldLinesComeOutWhereTheyAreWrittenAndFailuresAreErrors) {
+  ScratchHost host;
+  logMessage("first");
+  std::string held;
+  {
+    HeldLines hold;
+    logMessage("held\n");
+    logFailure("failed");
+    held = hold.take();
+    logMessage("left");
   }
-  void TearDown() override { closeLog(); }
-  TempDir tmp_;
-  const std::string dir_ = tmp_.root();
-};
-
-TEST_F(RunLogTest, LinesGetExactlyOneNewlineAndTheLogIsCurrent) {
-  ASSERT_EQ(openLog(0), 1);
-  logMessage("abc");
-  logMessage("abc\n");
-  logIfAny(formatText("%s\n", messageText(msg::kMustBeRoot)));
-  logIfAny("");  // an empty text gives no line
-  std::string expected = std::string("abc\nabc\n") + messageText(msg::kMustBeRoot) + "\n";
-  EXPECT_EQ(readWhole(dir_ + "/log"), expected);  // flushed line by line
+  logMessage(withErrorMark("marked"));
+  writeHeldLines(held);
+  EXPECT_EQ(host.log(), "first\nleft\nmarked: \xA1" "ERROR!\nheld\nfailed\n");
+  EXPECT_EQ(runReport().errors(), (std::vector<std::string>{"failed", "marked: \xA1" "ERROR!"}));
 }
 
-TEST_F(RunLogTest, NonRootLogNameCarriesTheUidAndASecondRunTruncates) {
-  ASSERT_EQ(openLog(1000), 1);
-  EXPECT_EQ(runSettings().logFileName, dir_ + "/log_1000");
-  logMessage("first run");
-  closeLog();
-  runSettings().logFileName = dir_ + "/log";
-  ASSERT_EQ(openLog(1000), 1);
-  logMessage("second");
-  EXPECT_EQ(readWhole(dir_ + "/log_1000"), "second\n");
-}
-
-TEST_F(RunLogTest, ChconHeaderBlockRecordsTheCommandAndItsStatus) {
-  runSettings().commands.chcon = "/bin/false";
-  ASSERT_EQ(openLog(0), 1);
-  logMessage("x");
-  std::string expected =
-      "Preparaci\xF3n de archivo de registro:\n"
-      "Commando: \"/bin/false -u system_u " +
-      dir_ +
-      "/log 2>/dev/null\" regres\xF3 con: 256.\n"
-      "=======================================\nx\n";
-  EXPECT_EQ(readWhole(dir_ + "/log"), expected);
-}
-
-TEST_F(RunLogTest, APlantedLinkIsNotFollowed) {
-  std::string victim = dir_ + "/victim";
-  writeWhole(victim, "keep");
-  ASSERT_EQ(symlink(victim.c_str(), (dir_ + "/log").c_str()), 0);
-  EXPECT_EQ(openLog(0), 0);
-  EXPECT_EQ(readWhole(victim), "keep");
-}
-
-// Known texts show in the logs of the end-to-end runs.
-TEST(MessageCatalogue, UnknownNumbersAreEmpty) {
-  EXPECT_STREQ(messageText(1), "");
-  EXPECT_STREQ(messageText(500), "");
+TEST(RunLog, FailuresAreToldInTheCataloguesWords) {
+  EXPECT_EQ(describe({FailureKind::CannotWrite, "/etc/cups/ppd/Office.ppd", ENOSPC}),
+            "'/etc/cups/ppd/Office.ppd' no se puede escribir: no queda espacio en el disco");
+  EXPECT_EQ(describe({FailureKind::LinkInTheWay, "/x", 0}),
+            "'/x' es un enlace simb\xF3lico que otro usuario pudo poner; se deja como est\xE1");
+  EXPECT_EQ(errorText(ENOTSUP), "error del sistema " + std::to_string(ENOTSUP));
 }
 
 }  // namespace

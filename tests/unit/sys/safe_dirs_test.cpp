@@ -1,81 +1,85 @@
 #include "sys/safe_dirs.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "../test_support.h"
+#include "sys/dir_listing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A link anywhere on the way is refused, never followed: what it points to stays untouched.
-TEST(SafeDir, AWalkNeverFollowsALink) {
+// A link is followed only where root alone could have made it: owned by
+// root, in directories only root may write, and its target by the same rule.
+TEST(SafeDir, FollowsOnlyTheLinksRootAloneCouldHaveMade) {
+  REQUIRE_ROOT();
   TempDir tmp;
-  const std::string root = tmp.root();
-  fs::create_directories(root + "/real/sub");
-  fs::create_directory_symlink(root + "/real", root + "/link");
-  writeWhole(root + "/real/file", "x");
-  const std::pair<std::string, bool> walks[] = {
-      {root + "/real/sub", true}, {root + "/link/sub", false}, {root + "/real/file", false},
-      {root + "/missing", false}, {"relative/path", false},    {root + "/real/../real", false},
+  fs::create_directories(tmp / "real/sub");
+  fs::create_directories(tmp / "open");
+  ::chmod((tmp / "open").c_str(), 0777);
+  fs::create_directory_symlink(tmp / "real", tmp / "rootlink");
+  fs::create_directory_symlink("real", tmp / "relative");
+  fs::create_directory_symlink(tmp / "real", tmp / "userlink");
+  ASSERT_EQ(::lchown((tmp / "userlink").c_str(), 65534, 65534), 0);
+  fs::create_directory_symlink(tmp / "real", tmp / "open/link");
+  fs::create_directory_symlink(tmp / "open", tmp / "toopen");
+  fs::create_directory_symlink(tmp / "loop", tmp / "loop");
+  writeWhole(tmp / "real/file", "x");
+  const std::tuple<std::string, bool, FailureKind> walks[] = {
+      {"real/sub", true, {}},
+      {"rootlink/sub", true, {}},
+      {"relative/sub", true, {}},
+      {"userlink/sub", false, FailureKind::LinkInTheWay},
+      {"open/link/sub", false, FailureKind::LinkInTheWay},  // a user could have put it there
+      {"toopen/link", false, FailureKind::LinkInTheWay},    // followed to a directory anyone may write
+      {"loop", false, FailureKind::LinkInTheWay},
+      {"real/file", false, FailureKind::NotADirectory},
+      {"missing", false, FailureKind::Missing},
   };
-  for (const auto& [path, opens] : walks) {
-    std::string why;
-    EXPECT_EQ(SafeDir::open(path, &why).has_value(), opens) << path << ": " << why;
-    if (path.ends_with("/link/sub")) {
-      EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+  for (const auto& [path, opens, kind] : walks) {
+    Failure why;
+    std::optional<SafeDir> dir = SafeDir::open(tmp / path, &why);
+    EXPECT_EQ(dir.has_value(), opens) << path;
+    if (!opens) {
+      EXPECT_EQ(why.kind, kind) << path;
+    }
+    if (opens) {
+      EXPECT_EQ(dir->path(), tmp / path);  // named as the caller named it
     }
   }
-  std::optional<SafeDir> real = SafeDir::open(root + "/real");
-  ASSERT_TRUE(real);
-  EXPECT_EQ(real->path(), root + "/real");
-  EXPECT_EQ(real->pathOf("sub"), root + "/real/sub");
-  EXPECT_FALSE(real->child(".."));
-  EXPECT_FALSE(real->below("sub/../..", std::nullopt));
+  EXPECT_TRUE(SafeDir::open(tmp / "real")->rootOnly());
+  EXPECT_FALSE(SafeDir::open(tmp / "open")->rootOnly());
+  EXPECT_FALSE(SafeDir::open("relative/path"));
+  EXPECT_FALSE(SafeDir::open(tmp / "real")->child(".."));
 }
 
-TEST(SafeDir, DirectoriesAreMadeWithExactlyTheModeAsked) {
+TEST(SafeDir, TreesGoWithoutFollowingLinksAndRecordDirectoriesAreRootsAlone) {
   TempDir tmp;
+  fs::create_directories(tmp / "keep");
+  writeWhole(tmp / "keep/precious", "x");
+  fs::create_directories(tmp / "tree/a/b");
+  writeWhole(tmp / "tree/a/b/file", "x");
+  fs::create_directory_symlink(tmp / "keep", tmp / "tree/a/link");
   std::optional<SafeDir> root = SafeDir::open(tmp.root());
   ASSERT_TRUE(root);
-  mode_t oldMask = ::umask(077);  // the mode asked for wins over the umask
-  bool created = false;
-  std::optional<SafeDir> made = root->childOrCreate("made", 0755, &created);
-  ::umask(oldMask);
-  ASSERT_TRUE(made && created);
-  struct stat info {};
-  ASSERT_EQ(::stat((tmp.root() + "/made").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0755u);
-  EXPECT_TRUE(root->childOrCreate("made", 0700, &created) && !created);
-  EXPECT_TRUE(root->below("a/b/c", 0750));
-  EXPECT_TRUE(fs::is_directory(tmp.root() + "/a/b/c"));
-}
+  EXPECT_EQ(removeTreeAt(*root, "tree"), 0);
+  EXPECT_FALSE(fs::exists(tmp / "tree"));
+  EXPECT_EQ(readWhole(tmp / "keep/precious"), "x");
+  fs::create_directory_symlink(tmp / "keep", tmp / "dirlink");
+  EXPECT_EQ(removeTreeAt(*root, "dirlink"), -1);
+  EXPECT_TRUE(fs::exists(tmp / "keep/precious"));
 
-TEST(RemoveTreeAt, LinksGoThemselvesAndALinkedTreeIsLeftAlone) {
-  TempDir tmp;
-  const std::string root = tmp.root();
-  fs::create_directories(root + "/outside/keep");
-  writeWhole(root + "/outside/keep/file", "x");
-  fs::create_directories(root + "/tree/sub");
-  writeWhole(root + "/tree/sub/file", "x");
-  fs::create_directory_symlink(root + "/outside", root + "/tree/dirlink");
-  fs::create_symlink(root + "/outside/keep/file", root + "/tree/filelink");
-  fs::create_directory_symlink(root + "/outside", root + "/treelink");
-  std::optional<SafeDir> dir = SafeDir::open(root);
-  ASSERT_TRUE(dir);
-  std::string why;
-  EXPECT_EQ(removeTreeAt(*dir, "treelink", &why), -1);
-  EXPECT_NE(why.find("symbolic link"), std::string::npos);
-  EXPECT_EQ(removeTreeAt(*dir, "tree"), 0);
-  EXPECT_FALSE(fs::exists(root + "/tree"));
-  EXPECT_TRUE(fs::exists(root + "/outside/keep/file") && fs::is_symlink(root + "/treelink"));
-  EXPECT_TRUE(removeFileAt(*dir, "treelink"));  // a link given as a file goes itself
-  EXPECT_TRUE(fs::exists(root + "/outside/keep/file"));
-  EXPECT_FALSE(removeFileAt(*dir, "outside"));
+  std::optional<SafeDir> records = openRootOnlyDirectory(tmp / "records");
+  ASSERT_EQ(records.has_value(), ::geteuid() == 0);
+  if (::geteuid() != 0) return;
+  EXPECT_EQ(fs::status(tmp / "records").permissions(), fs::perms(0755));
+  ::chmod((tmp / "records").c_str(), 0775);
+  Failure why;
+  EXPECT_FALSE(openRootOnlyDirectory(tmp / "records", &why));
+  EXPECT_EQ(why.kind, FailureKind::NotRootOnly);
 }
 
 }  // namespace

@@ -5,39 +5,37 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <tuple>
 
 #include "../test_support.h"
 
 namespace {
 
-// A program is trusted only when nobody but root could have put it where it
-// is: a file under the world-writable /tmp never is, whoever owns it.
+// Only what nobody but root could have put where it is or changed counts,
+// along the path as it is named and as its links resolve.
 TEST(TrustedPaths, OnlyWhatRootAloneControls) {
-  if (::geteuid() != 0) GTEST_SKIP() << "the rule is about files of root";
-  EXPECT_TRUE(isTrustedProgram("/bin/sh"));  // through the /bin link, resolved
-  EXPECT_TRUE(isTrustedDirectory("/usr/bin"));
-  TempDir tmp;
-  writeWhole(tmp.root() + "/tool", "#!/bin/sh\n");
-  EXPECT_FALSE(isTrustedProgram(tmp.root() + "/tool"));
+  REQUIRE_ROOT();
+  EXPECT_TRUE(isTrustedFile("/bin/sh"));  // through the /bin link, resolved
   EXPECT_FALSE(isTrustedDirectory("/tmp"));
-  for (const char* path : {"", "bin/sh", "/usr/bin", "/nonexistent/tool"}) EXPECT_FALSE(isTrustedProgram(path)) << path;
-
-  // Under a tree of root's (the test's own working directory), group write is as bad as world write.
-  if (!isTrustedDirectory(std::filesystem::current_path().string()))
-    GTEST_SKIP() << "the working directory is not root's alone";
-  const std::string dir = std::filesystem::absolute("trusted-paths-test").string(), tool = dir + "/tool";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directory(dir);
+  for (const char* path : {"", "bin/sh", "/usr/bin", "/nonexistent/tool"}) EXPECT_FALSE(isTrustedFile(path)) << path;
+  TempDir tmp;
+  const std::string dir = tmp / "dir", tool = dir + "/tool";
   writeWhole(tool, "#!/bin/sh\n");
-  const std::tuple<mode_t, mode_t, bool> cases[] = {
-      {0755, 0755, true}, {0775, 0755, false}, {0755, 0775, false}, {0755, 0757, false}};
-  for (const auto& [dirMode, toolMode, trusted] : cases) {
-    ASSERT_EQ(::chmod(dir.c_str(), dirMode) | ::chmod(tool.c_str(), toolMode), 0);
-    EXPECT_EQ(isTrustedProgram(tool), trusted) << std::oct << dirMode << " " << toolMode;
+  const std::tuple<mode_t, mode_t, uid_t, bool> cases[] = {
+      {0755, 0755, 0, true}, {0775, 0755, 0, false}, {0755, 0775, 0, false}, {0755, 0757, 0, false},
+      {0755, 0755, 65534, false},
+  };
+  for (const auto& [dirMode, toolMode, owner, trusted] : cases) {
+    ASSERT_EQ(::chmod(dir.c_str(), dirMode) | ::chmod(tool.c_str(), toolMode) | ::chown(tool.c_str(), owner, 0), 0);
+    EXPECT_EQ(isTrustedFile(tool), trusted) << std::oct << dirMode << " " << toolMode << " " << owner;
     EXPECT_EQ(isTrustedDirectory(dir), (dirMode & 022) == 0) << std::oct << dirMode;
   }
-  std::filesystem::remove_all(dir);
+  // A link of root's to a program in a directory anyone may write is no better than the directory.
+  ::chown(tool.c_str(), 0, 0);
+  std::filesystem::create_directories(tmp / "open");
+  ::chmod((tmp / "open").c_str(), 01777);
+  writeWhole(tmp / "open/tool", "#!/bin/sh\n", 0755);
+  std::filesystem::create_symlink(tmp / "open/tool", dir + "/viaLink");
+  EXPECT_FALSE(isTrustedFile(dir + "/viaLink"));
 }
 
 }  // namespace
