@@ -66,17 +66,27 @@ bool appendHistory(const std::string& path, Failure* why) {
   return writeFileAtomically(*dir, lastComponent(path), text, access, why);
 }
 
+// Where the report and the history go: the report directory when only root
+// may change it and every directory above it, else beside the record.
+std::string reportDirectory() {
+  const RunSettings& s = runSettings();
+  if (s.uid != 0 || openRootOnlyDirectory(s.places.reportDir)) return s.places.reportDir;
+  logFailureMsg(msg::kReportDirMoved, s.places.reportDir, s.places.recordDir);
+  return s.places.recordDir;
+}
+
 // What the run leaves for the next ones; the path of the report, or empty.
 std::string writeRunRecords() {
   const RunSettings& s = runSettings();
-  std::string report = joinPath(s.places.reportDir, suffixed(kReportName, s.uid));
+  std::string dir = reportDirectory();
+  std::string report = joinPath(dir, suffixed(kReportName, s.uid));
   Failure why;
   if (!writeReport(report, &why)) {
     if (s.uid == 0) logFailureMsg(msg::kReportNotWritten, report, describe(why));
     report.clear();
   }
   if (s.uid != 0) return report;
-  std::string history = joinPath(s.places.reportDir, kHistoryName);
+  std::string history = joinPath(dir, kHistoryName);
   if (!appendHistory(history, &why)) logFailureMsg(msg::kHistoryNotWritten, history, describe(why));
   // The record changes only with the host: a plan or a run that changed
   // nothing on a host without one leaves none.

@@ -30,6 +30,12 @@ const std::set<std::string> kSystemThirdLevel = {
     "var/lib/dpkg",    "var/lib/apt",       "var/lib/cups",    "var/spool/cups",  "var/cache/cups",
     "var/cache/apt"};
 
+// Trees of the system and of the print system: no directory at any depth below them is the product's.
+const std::vector<std::string> kSystemTrees = {
+    "/etc",       "/boot",     "/dev",      "/proc",           "/sys",           "/run",         "/var/lib",
+    "/var/spool", "/var/cache", "/var/log", "/var/run",        "/usr/lib",       "/usr/lib64",   "/usr/lib32",
+    "/usr/libexec", "/usr/bin", "/usr/sbin", "/usr/share/cups", "/usr/share/ppd", "/usr/include", "/root/.ssh"};
+
 std::vector<std::string> componentsOf(const std::string& path) {
   std::vector<std::string> parts;
   for (size_t at = 1; at < path.size();) {
@@ -76,6 +82,9 @@ bool isEmptyAndRootOnly(const std::string& dir) {
 }  // namespace
 
 bool isSystemDirectory(const std::string& canonical) {
+  for (const std::string& tree : kSystemTrees) {
+    if (isAtOrBelow(canonical, tree)) return true;
+  }
   std::vector<std::string> parts = componentsOf(canonical);
   if (parts.empty()) return true;
   if (parts.size() == 1) return kSystemTops.count(parts[0]) > 0 || kSharedTops.count(parts[0]) > 0;

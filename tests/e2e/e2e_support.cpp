@@ -1,7 +1,14 @@
 #include "e2e/e2e_support.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+std::string sourceText(const std::string& relative) {
+  std::ostringstream text;
+  text << std::ifstream(std::filesystem::path(SOURCE_DIR) / relative, std::ios::binary).rdbuf();
+  return text.str();
+}
 
 std::string latin1(const std::string& utf8) {
   std::string out;
@@ -16,39 +23,46 @@ std::string latin1(const std::string& utf8) {
   return out;
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 ::testing::AssertionResult linesInOrder(const std::string& text, const std::vector<std::string>& expected) {
-  std::vector<std::string> lines = linesOf(text);
+  std::istringstream in(text);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   size_t at = 0;
   for (const std::string& want : expected) {
     while (at < lines.size() && lines[at] != want) ++at;
-    if (at == lines.size())
-      return ::testing::AssertionFailure() << "line not found (in order): [" << want << "]\n--- text ---\n" << text;
+    if (at == lines.size()) return ::testing::AssertionFailure() << "not found in order: [" << want << "]\n" << text;
     ++at;
   }
   return ::testing::AssertionSuccess();
 }
 
-void installProgramAt(SandboxHost& host, const std::string& dir) { host.copyIn(SETUP_BINARY, dir + "/bin/setup"); }
-
-void ProgramTest::SetUp() {
-  SandboxTest::SetUp();
-  if (!IsSkipped()) installProgramAt(*host, "/srv/mivo");
+void HostTest::SetUp() {
+  std::string why;
+  if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
+  host = std::make_unique<SandboxHost>();
+  host->copyIn(DIST_DIR, kTree);
+  for (const char* ppd : {"tamra_cendra2100_ps.ppd", "tamra_cendra2100duo_pcl.ppd", "tamra_lumo4400_ps.ppd"})
+    host->write(std::string("/srv/old/") + ppd, sourceText(std::string("tests/fixtures/ppd-old/") + ppd));
 }
 
-std::string machineText(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+void HostTest::queue(const std::string& name, const std::string& oldPpd, const std::string& options) {
+  std::string change = options.empty() ? "" : " && lpadmin -p '" + name + "' " + options;
+  SandboxResult r = host->sh("lpadmin -p '" + name + "' -E -v socket://127.0.0.1:9100 -P /srv/old/" + oldPpd + change);
+  ASSERT_EQ(r.status, 0) << r.err;
 }
 
-std::string modeOf(SandboxHost& host, const std::string& path) {
-  std::string out = host.sh("stat -c %a '" + path + "'").out;
-  return out.empty() ? "?" : out.substr(0, out.size() - 1);
+SandboxResult HostTest::setup(std::vector<std::string> args, SandboxRunOptions options) {
+  if (args.empty() || args[0].starts_with("-")) args.insert(args.begin(), "./bin/setup");
+  if (options.cwd == "/") options.cwd = kTree;
+  options.env.emplace("ZEBLPMODE", "CUPS");
+  return host->run(args, options);
+}
+
+std::vector<std::string> HostTest::changedBesidesTheRunsOwn() {
+  std::vector<std::string> paths;
+  for (const SandboxChange& change : host->changed()) {
+    bool own = change.path == kLog || change.path.starts_with("/var/log/mivo") || change.path.starts_with("/var/lib/mivo");
+    if (!own) paths.push_back(change.path);
+  }
+  return paths;
 }

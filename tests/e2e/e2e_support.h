@@ -1,49 +1,40 @@
-// Shared helpers of the end-to-end tests.
+// Shared helpers of the end-to-end tests: a sandboxed host with the
+// distribution tree at /srv/mivo and product queues made from an older
+// release's PPDs.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "sandbox/sandbox_host.h"
 
 inline const std::string kLog = "/var/log/Mivo4.0_UpdateLog";
-inline const std::string kReport = "/var/log/Mivo4.0_UpdateReport.json";
-inline const std::string kProgram = "/srv/mivo/bin/setup";
+inline const std::string kReport = "/var/log/mivo/Mivo4.0_UpdateReport.json";
+inline const std::string kRecord = "/var/lib/mivo/Mivo4.0_Record.json";
+inline const std::string kTree = "/srv/mivo";
 
-// A fresh sandboxed host for each test (skipped where none can be built).
-class SandboxTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
-    host = std::make_unique<SandboxHost>();
-  }
-  std::unique_ptr<SandboxHost> host;
-};
-
-// The same, with the program installed as a distribution tree's at kProgram.
-class ProgramTest : public SandboxTest {
- protected:
-  void SetUp() override;
-};
-
+// A file of the source tree, whole.
+std::string sourceText(const std::string& relative);
 // The ISO-8859-1 bytes of a UTF-8 literal, so expectations can be written readably.
 std::string latin1(const std::string& utf8);
-
-// The lines of a text, without their newlines.
-std::vector<std::string> linesOf(const std::string& text);
-
-// Checks that every expected line occurs among the actual lines, in this order.
+// Checks that every expected line occurs among the lines of the text, in this order.
 ::testing::AssertionResult linesInOrder(const std::string& text, const std::vector<std::string>& expected);
 
-// The installed setup program, copied into the host as a distribution tree's bin/setup.
-void installProgramAt(SandboxHost& host, const std::string& dir);
-
-// A file of this machine (the built distribution tree, a fixture), whole.
-std::string machineText(const std::string& path);
-
-// A path's permission bits inside the host, as stat prints them ("755"), or "?".
-std::string modeOf(SandboxHost& host, const std::string& path);
+// A fresh sandboxed host for each test (skipped where none can be built),
+// with the distribution tree at kTree and the older release's PPDs in /srv/old.
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // A queue of the older release's PPD (a file name of tests/fixtures/ppd-old), its defaults then changed.
+  void queue(const std::string& name, const std::string& oldPpd, const std::string& options = "");
+  // setup started from the top of the tree (or with the given words) with the given options.
+  SandboxResult setup(std::vector<std::string> args = {}, SandboxRunOptions options = {});
+  nlohmann::json report() { return nlohmann::json::parse(host->read(kReport)); }
+  // The paths the last run changed, less the run's own log, report, history and record.
+  std::vector<std::string> changedBesidesTheRunsOwn();
+  std::unique_ptr<SandboxHost> host;
+};
