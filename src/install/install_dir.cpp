@@ -32,7 +32,7 @@ const std::set<std::string> kSystemThirdLevel = {
 
 // Trees of the system and of the print system: no directory at any depth below them is the product's.
 const std::vector<std::string> kSystemTrees = {
-    "/etc",       "/boot",     "/dev",      "/proc",           "/sys",           "/run",         "/var/lib",
+    "/etc",       "/boot",     "/dev",      "/proc",           "/sys",           "/var/lib",
     "/var/spool", "/var/cache", "/var/log", "/var/run",        "/usr/lib",       "/usr/lib64",   "/usr/lib32",
     "/usr/libexec", "/usr/bin", "/usr/sbin", "/usr/share/cups", "/usr/share/ppd", "/usr/include", "/root/.ssh"};
 
