@@ -276,15 +276,20 @@ std::string replaceValue(const std::string& line, const std::string& value) {
 bool hasCrLf(const std::string& text) { return text.find("\r\n") != std::string::npos; }
 
 // The copy's side in a comment after the first line, so a result tells which PPD it came from.
+// Line ends (crlf), the last line's line feed (no-final-lf) and compression
+// (gz) are edits of the whole file, not of its text.
 std::string editedSide(std::string text, const RealPpdSample& sample, const std::string& side, bool crLf) {
+  auto has = [&](const std::string& op) {
+    return std::any_of(sample.edits.begin(), sample.edits.end(),
+                       [&](const PpdEdit& e) { return (e.side == side || e.side == "both") && e.op == op; });
+  };
   text.insert(text.find('\n') + 1, "*% " + std::string(kCopyMark) + side + "\n");
   for (const PpdEdit& edit : sample.edits)
-    if ((edit.side == side || edit.side == "both") && edit.op != "crlf" && edit.op != "gz")
+    if ((edit.side == side || edit.side == "both") && edit.op != "crlf" && edit.op != "gz" && edit.op != "no-final-lf")
       text = ppdtext::applyEdit(text, edit);
-  bool addCrLf = std::any_of(sample.edits.begin(), sample.edits.end(), [&](const PpdEdit& edit) {
-    return (edit.side == side || edit.side == "both") && edit.op == "crlf";
-  });
-  return crLf || addCrLf ? ppdtext::withCrLf(text) : text;
+  if (crLf || has("crlf")) text = ppdtext::withCrLf(text);
+  while (has("no-final-lf") && (text.ends_with('\n') || text.ends_with('\r'))) text.pop_back();
+  return text;
 }
 
 }  // namespace
@@ -385,6 +390,8 @@ std::string applyEdit(const std::string& ppd, const PpdEdit& edit) {
     expectArgs(edit, 2), renameOption(lines, a[0], a[1]);
   } else if (edit.op == "pickmany") {
     expectArgs(edit, 1), makePickMany(lines, a[0]);
+  } else if (edit.op == "repeat-default") {  // stated again after its block: libcups keeps the last
+    expectArgs(edit, 2), lines.insert(lines.begin() + findBlock(lines, a[0]).last + 1, "*Default" + a[0] + ": " + a[1]);
   } else {
     fail("unknown edit " + edit.op);
   }

@@ -137,12 +137,7 @@ TEST_F(SandboxHostTest, RunsCommandsWithGivenInputEnvironmentAndUser) {
 
 // A command that never ends: run() returns only if the timeout kills it.
 TEST_F(SandboxHostTest, KillsACommandThatOutlivesItsTimeout) {
-  try {
-    host->run({"sleep", "infinity"}, {.timeout = 1s});
-    ADD_FAILURE() << "run() returned though the command was still running";
-  } catch (const std::runtime_error& e) {
-    EXPECT_TRUE(contains(e.what(), "timed out")) << e.what();
-  }
+  EXPECT_THROW(host->run({"sleep", "infinity"}, {.timeout = 1s}), std::runtime_error);
 }
 
 TEST_F(SandboxHostTest, EndsEverythingInsideAndRemovesItsLayers) {

@@ -6,6 +6,9 @@
 //   fault_tracer [--list] [--leave PROGRAM]... --fail N --errno ENOSPC|EIO -- CMD...
 //   fault_tracer [--list] [--leave PROGRAM]... --kill N -- CMD...
 //
+// With --reads-under DIR (repeatable) the calls numbered are instead the
+// command's own reads of files below those directories.
+//
 // --list names each write-like call on stderr: its number, process, call and
 // the file it works on ("fault_tracer: #12 4711 write /opt/orv/etc/x").
 //
@@ -46,6 +49,7 @@ struct Options {
   int error = 0;
   bool list = false;  // name every write-like call on stderr as it comes
   std::vector<std::string> leave;
+  std::vector<std::string> readsUnder;
   std::vector<char*> command;
 };
 
@@ -214,6 +218,8 @@ Options parseOptions(int argc, char** argv) {
       options.error = name == "ENOSPC" ? ENOSPC : name == "EIO" ? EIO : (usage("unknown errno"), 0);
     } else if (option == "--list") {
       options.list = true;
+    } else if (option == "--reads-under") {
+      options.readsUnder.push_back(next());
     } else if (option == "--leave") {
       options.leave.push_back(std::filesystem::weakly_canonical(next()));
     } else {
@@ -329,7 +335,7 @@ class Tracer {
     if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) return resume(pid);
     if (info.op == PTRACE_SYSCALL_INFO_EXIT) return finishFault(pid);
     if (info.op != PTRACE_SYSCALL_INFO_ENTRY) return resume(pid);
-    const char* name = writeLikeName(pid, info);
+    const char* name = options_.readsUnder.empty() ? writeLikeName(pid, info) : readUnder(pid, info);
     if (name == nullptr) return resume(pid);
     ++calls_;
     if (options_.list)
@@ -344,6 +350,18 @@ class Tracer {
     std::fprintf(stderr, "fault_tracer: failing call %ld (%s %s in %d) with %s\n", calls_, name,
                  callTarget(pid, info).c_str(), pid, strerrorname_np(options_.error));
     skipCall(pid);
+  }
+
+  // A read of the command itself from a file below one of the --reads-under directories.
+  const char* readUnder(pid_t pid, const __ptrace_syscall_info& info) const {
+    static const std::map<long, const char*> reads = {
+        {SYS_read, "read"}, {SYS_pread64, "pread64"}, {SYS_readv, "readv"}, {SYS_preadv, "preadv"}};
+    auto found = reads.find(static_cast<long>(info.entry.nr));
+    if (pid != root_ || found == reads.end()) return nullptr;
+    std::string path = descriptorPath(pid, info.entry.args[0]);
+    for (const std::string& dir : options_.readsUnder)
+      if (path.starts_with(dir + "/")) return found->second;
+    return nullptr;
   }
 
   // The call number becomes -1, which the kernel skips; its exit stop sets the error.

@@ -16,6 +16,8 @@
 #include <memory>
 #include <random>
 
+#include <nlohmann/json.hpp>
+
 #include "fault_scenario.h"
 
 namespace {
@@ -238,8 +240,44 @@ TEST_P(FaultInjectionHeavyE2E, EveryFileIsOnDiskBeforeItsNameAndItsDirectoryAfte
   std::string call = run.err.substr(number, run.err.find(' ', number) - number);
   SandboxResult failed = host.runSetup({"--fail", call, "--errno", "EIO"});
   EXPECT_EQ(host.capture().queuePpds, before.queuePpds) << failed.err;
-  EXPECT_NE(host.host().read("/var/log/Mivo4.0_UpdateLog").find("could not write the new files back"),
+  EXPECT_NE(host.host().read("/var/log/Mivo4.0_UpdateLog").find("no pudo escribir los ficheros nuevos"),
             std::string::npos);
+}
+
+// A read that fails anywhere in an update leaves each queue either moved with
+// its defaults, as a run without faults moves it, or on its old PPD; the
+// report says which, and so does the strict exit status.
+TEST(ReadErrorsHeavyE2E, EachQueueEndsMovedWithItsDefaultsOrOnItsOldPpd) {
+  std::string why;
+  if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;
+  FaultHost host(RunKind::Update);
+  host.saveTrees();
+  const HostState before = host.capture();
+  const std::vector<std::string> reads = {"--reads-under", "/etc/cups", "--reads-under", "/usr/share/ppd",
+                                          "--reads-under", "/srv/mivo"};
+  std::vector<std::string> count = reads;
+  count.push_back("--count");
+  long total = tracedCalls(host.runSetup(count, {"-x", "1"}).err);
+  const HostState reference = host.capture();
+  ASSERT_GT(total, 10);
+  const std::map<std::string, int> statusOf = {{"ok", 0}, {"partial", 1}, {"aborted", 2}, {"refused", 2}};
+  for (long call : callsToTry(total, 4)) {
+    host.restore();
+    std::vector<std::string> fail = reads;
+    fail.insert(fail.end(), {"--fail", std::to_string(call), "--errno", "EIO"});
+    SandboxResult run = host.runSetup(fail, {"-x", "1"});
+    const HostState after = host.capture();
+    nlohmann::json report = nlohmann::json::parse(host.host().read("/var/log/mivo/Mivo4.0_UpdateReport.json"));
+    EXPECT_EQ(run.status, statusOf.at(report["outcome"])) << "read " << call;
+    std::map<std::string, std::string> outcomes;
+    for (const nlohmann::json& queue : report["queues"]) outcomes[queue["oldPpd"]] = queue["outcome"];
+    for (const auto& [path, old] : before.queuePpds) {
+      const std::string& now = after.queuePpds.at(path);
+      bool moved = now == reference.queuePpds.at(path);
+      EXPECT_TRUE(moved || now == old) << "read " << call << ": " << path << " is neither old nor moved as it should";
+      EXPECT_EQ(outcomes[path] == "updated", moved) << "read " << call << ": " << path << " " << outcomes[path];
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, FaultInjectionHeavyE2E, ::testing::Values(RunKind::Update, RunKind::Install),

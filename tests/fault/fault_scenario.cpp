@@ -243,7 +243,7 @@ SandboxResult FaultHost::runGuarded(std::vector<std::string> argv, const Sandbox
   return result;
 }
 
-SandboxResult FaultHost::runSetup(const std::vector<std::string>& tracerArgs) {
+SandboxResult FaultHost::runSetup(const std::vector<std::string>& tracerArgs, const std::vector<std::string>& args) {
   std::vector<std::string> argv;
   if (!tracerArgs.empty()) {
     // Tracer and traced on one processor stop and wake each other without
@@ -255,6 +255,7 @@ SandboxResult FaultHost::runSetup(const std::vector<std::string>& tracerArgs) {
     argv.push_back("--");
   }
   argv.push_back("./bin/setup");
+  argv.insert(argv.end(), args.begin(), args.end());
   return runGuarded(argv, {.env = {{"ZEBLPMODE", "CUPS"}}, .cwd = kDist});
 }
 

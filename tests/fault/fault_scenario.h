@@ -68,7 +68,7 @@ class FaultHost {
   void setPpdDir(const std::string& dir) { ppdDir_ = dir; }
 
   // ./bin/setup from the distribution tree, under the tracer when tracerArgs is not empty.
-  SandboxResult runSetup(const std::vector<std::string>& tracerArgs = {});
+  SandboxResult runSetup(const std::vector<std::string>& tracerArgs = {}, const std::vector<std::string>& args = {});
   HostState capture() const;
 
   // Saves the trees a run touches, so that restore() can put them back.
