@@ -50,8 +50,16 @@ int ensureDirectory(const std::string& given, int create, mode_t requested) {
   }
   if (type != EntryType::Missing || create == 0) return -1;
   mode_t mode = requested & ~kForeignWrite;
-  if (!effects().makeDirectory(path, mode, &why)) return -1;
-  productRecord().addMadeDirectory(path);
+  // The record names the directory before it exists: a run killed right
+  // after making it leaves a directory the next run knows as the product's.
+  OwnershipRecord& record = productRecord();
+  const bool known = record.madeDirectory(path);
+  record.addMadeDirectory(path);
+  if (!effects().onlyPlans() && !known) saveProductRecord(nullptr);
+  if (!effects().makeDirectory(path, mode, &why)) {
+    if (!known) record.forgetDirectory(path);
+    return -1;
+  }
   logChange(formatMessage(msg::kDirCreated, path));
   logChange(formatMessage(msg::kModeSet, path, mode));
   return 1;

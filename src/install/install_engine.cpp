@@ -335,7 +335,7 @@ int prepareInstallTree(const std::string& dir) {
     return 0;
   }
   OwnershipRecord& record = productRecord();
-  if (record.installDir != dir) record.installDirMade = made == 1;
+  if (record.installDir != dir) record.installDirMade = made == 1 || record.madeDirectory(dir);
   record.installDir = dir;
   takeBackProductDirs(dir);
   std::string binDir = dir + "/bin";

@@ -312,7 +312,7 @@ std::string FaultHost::shOrThrow(const std::string& what, const std::string& scr
 namespace {
 
 // The trees a run may touch, relative to /; $1 is the PPD install directory.
-const char* const kTrees = R"SH(etc/cups opt/orv "${1#/}" tmp usr/bin/zebgsfilter var/log/Mivo4.0_UpdateLog)SH";
+const char* const kTrees = R"SH(etc/cups opt/orv "${1#/}" tmp usr/bin/zebgsfilter var/log/Mivo4.0_UpdateLog var/log/mivo var/lib/mivo)SH";
 
 }  // namespace
 
