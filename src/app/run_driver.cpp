@@ -57,13 +57,13 @@ std::string currentTime() {
 
 // Stops the run: the cause on the terminal and, where there is one, in the
 // log; the report carries it too.
-[[noreturn]] void stopRun(RunOutcome how, const std::string& cause, const std::string& reason) {
+[[noreturn]] void stopRun(RunOutcome how, const std::string& cause) {
   if (runSettings().logOpened) logIfAny(cause);
   writeStderr(cause);
   if (how == RunOutcome::Refused) {
-    runReport().markRefused(reason);
+    runReport().markRefused(cause);
   } else {
-    runReport().markAborted(reason);
+    runReport().markAborted(cause);
   }
   endRun();
 }
@@ -137,7 +137,7 @@ std::string requireUsableInstallDir(const std::string& dir, const std::string& b
   const RunSettings& s = runSettings();
   InstallDirVerdict verdict = checkInstallDir(dir, base, s.sourceDir, productRecord().installDir);
   std::string cause = installDirRefusal(verdict, dir);
-  if (!cause.empty()) stopRun(RunOutcome::Refused, cause, std::string(withoutLineEnd(cause)));
+  if (!cause.empty()) stopRun(RunOutcome::Refused, cause);
   return verdict.dir;
 }
 
@@ -298,7 +298,7 @@ void readManifest(RunState& run) {
   logMsg(msg::kInstallationStopped);
   if (cause.empty()) cause = hostCause();
   writeStderr(cause);
-  runReport().markAborted(std::string(withoutLineEnd(cause)));
+  runReport().markAborted(cause);
   endRun();
 }
 
@@ -330,7 +330,7 @@ void readManifest(RunState& run) {
   const RunSettings& s = runSettings();
   if (s.printerManager != kPrinterCups) {
     std::string cause = formatMessage(msg::kRollbackOnlyCups);
-    stopRun(RunOutcome::Aborted, cause + "\n", cause);
+    stopRun(RunOutcome::Aborted, cause + "\n");
   }
   rollbackQueues(s.queryMode);
   restartCupsIfChanged();
@@ -395,7 +395,7 @@ void openTheLog(const char* startPath) {
   std::string start = startPath ? startPath : "";
   if (start.size() > kPathMax) {
     std::string cause = formatMessage(msg::kCauseTooLong, formatMessage(msg::kWhatStartPath), static_cast<int>(kPathMax));
-    stopRun(RunOutcome::Refused, cause, std::string(withoutLineEnd(cause)));
+    stopRun(RunOutcome::Refused, cause);
   }
   if (!start.empty()) findSourceDir(start);
 }
@@ -435,7 +435,7 @@ void runSetup(int argc, char** argv) {
   logSelinuxState();
   s.noFoomatic = hasFoomaticRip() == 0;
   std::string tooLong = secondOptionPass(args);
-  if (!tooLong.empty()) stopRun(RunOutcome::Refused, tooLong, std::string(withoutLineEnd(tooLong)));
+  if (!tooLong.empty()) stopRun(RunOutcome::Refused, tooLong);
   checkRoot();
   loadProductRecord();
   RunState run;

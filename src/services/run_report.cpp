@@ -74,6 +74,15 @@ json countsJson(const ReportCounts& counts, bool dryRun) {
   return {{"queues", queues}, {"files", files}};
 }
 
+// A stop's reason as the report states it: the terminal's "setup: "
+// prefix, line end and closing period are the terminal's, not the reason's.
+std::string reasonOf(std::string_view cause) {
+  std::string_view text = withoutLineEnd(cause);
+  if (text.starts_with("setup: ")) text.remove_prefix(7);
+  if (text.ends_with('.')) text.remove_suffix(1);
+  return std::string(text);
+}
+
 }  // namespace
 
 const char* toString(RunKind kind) {
@@ -187,8 +196,8 @@ void RunReport::stop(RunOutcome how, const std::string& reason) {
   if (stopped_) return;
   stopped_ = true;
   stop_ = how;
-  stopReason_ = reason;
-  addError(reason);
+  stopReason_ = reasonOf(reason);
+  addError(stopReason_);
 }
 
 void RunReport::markAborted(const std::string& reason) { stop(RunOutcome::Aborted, reason); }

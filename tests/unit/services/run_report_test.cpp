@@ -18,7 +18,7 @@ TEST(RunReport, OutcomeStatusAndCountsFollowWhatHappened) {
       {[](RunReport& r) { r.addFile("/opt/orv/bin/setup", FileAction::Install).outcome = FileOutcome::Failed; },
        "partial", 1},
       {[](RunReport& r) { r.addError("line\n"); }, "partial", 1},
-      {[](RunReport& r) { r.markAborted("no CUPS"); }, "aborted", 2},
+      {[](RunReport& r) { r.markAborted("setup: no CUPS.\n"); }, "aborted", 2},
       {[](RunReport& r) { r.markRefused("not root"); r.markAborted("later"); }, "refused", 2},  // the first stop stays
   };
   for (const auto& [happen, outcome, strict] : cases) {
@@ -31,6 +31,7 @@ TEST(RunReport, OutcomeStatusAndCountsFollowWhatHappened) {
     EXPECT_EQ(exitStatusFor(report.outcome(), false), 0);
     if (outcome == "aborted" || outcome == "refused") {
       EXPECT_EQ(json["errors"][0], json["reason"]);
+      EXPECT_EQ(json["reason"], outcome == "aborted" ? "no CUPS" : "not root");  // as the report states it
     }
   }
   RunReport dry;
