@@ -10,32 +10,6 @@ std::string sourceText(const std::string& relative) {
   return text.str();
 }
 
-std::string latin1(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    unsigned char c = utf8[i];
-    if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
-      out += static_cast<char>(((c & 0x1F) << 6) | (utf8[++i] & 0x3F));
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-::testing::AssertionResult linesInOrder(const std::string& text, const std::vector<std::string>& expected) {
-  std::istringstream in(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  size_t at = 0;
-  for (const std::string& want : expected) {
-    while (at < lines.size() && lines[at] != want) ++at;
-    if (at == lines.size()) return ::testing::AssertionFailure() << "not found in order: [" << want << "]\n" << text;
-    ++at;
-  }
-  return ::testing::AssertionSuccess();
-}
-
 void HostTest::SetUp() {
   std::string why;
   if (!SandboxHost::available(&why)) GTEST_SKIP() << "no sandboxed host: " << why;

@@ -19,10 +19,6 @@ inline const std::string kTree = "/srv/mivo";
 
 // A file of the source tree, whole.
 std::string sourceText(const std::string& relative);
-// The ISO-8859-1 bytes of a UTF-8 literal, so expectations can be written readably.
-std::string latin1(const std::string& utf8);
-// Checks that every expected line occurs among the lines of the text, in this order.
-::testing::AssertionResult linesInOrder(const std::string& text, const std::vector<std::string>& expected);
 
 // A fresh sandboxed host for each test (skipped where none can be built),
 // with the distribution tree at kTree and the older release's PPDs in /srv/old.

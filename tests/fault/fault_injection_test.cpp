@@ -25,38 +25,22 @@ namespace {
 constexpr int kSamplesPerMode = 8;
 constexpr size_t kSpareBytes = 4096;  // one page beyond what a small tmpfs already holds
 
+// One faulted run: the tracer's words for an error or a kill at a call, or a small tmpfs on a directory.
 struct Trial {
-  enum class Kind { Error, Kill, SmallTmpfs };
-  Kind kind;
-  long call = 0;     // Error and Kill
-  std::string what;  // the errno name, or the directory under the small tmpfs
-  std::string label() const {
-    switch (kind) {
-      case Kind::Error: return what + " at call " + std::to_string(call);
-      case Kind::Kill: return "kill at call " + std::to_string(call);
-      case Kind::SmallTmpfs: return "small tmpfs on " + what;
-    }
-    return {};
-  }
+  std::string label;
+  std::vector<std::string> tracerArgs;
+  std::string smallTmpfs;
 };
 
-struct Figures {
-  long calls = 0;
-  int faults = 0, kills = 0;
-  size_t queuesLost = 0, backupsLost = 0, halfWritten = 0, leftovers = 0, notRecovered = 0;
+// FIGURES|kind|calls|faults|kills|then the findings of each kind (scripts/fault-sweep).
+void printFigures(const std::string& kind, long calls, int faults, int kills, const Verdict& all) {
+  std::cout << "FIGURES|" << kind << "|" << calls << "|" << faults << "|" << kills;
+  for (const std::string& finding : kFindingKinds)
+    std::cout << "|" << std::count_if(all.begin(), all.end(), [&](const std::string& f) { return f.starts_with(finding + ":"); });
+  std::cout << std::endl;
+}
 
-  void add(const Verdict& verdict) {
-    queuesLost += verdict.queuesLost.size();
-    backupsLost += verdict.backupsLost.size();
-    halfWritten += verdict.halfWritten.size();
-    leftovers += verdict.leftovers.size();
-    notRecovered += verdict.notRecovered.size();
-  }
-  void print(const std::string& kind) const {
-    std::cout << "FIGURES|" << kind << "|" << calls << "|" << faults << "|" << kills << "|" << queuesLost << "|"
-              << backupsLost << "|" << halfWritten << "|" << leftovers << "|" << notRecovered << std::endl;
-  }
-};
+void append(Verdict& to, const Verdict& from) { to.insert(to.end(), from.begin(), from.end()); }
 
 // FAULT_SWEEP=full tries every call number, FAULT_SWEEP=K every Kth; 0: the sample.
 long sweepStride() {
@@ -66,32 +50,31 @@ long sweepStride() {
   return std::max(0L, std::atol(sweep));
 }
 
-// One call number in each of `count` equal stretches of 1..total, the same every time for a seed.
-std::vector<long> sampleCalls(long total, int count, unsigned seed) {
-  std::mt19937 random(seed);
+// Every stride-th call number, or, without FAULT_SWEEP, one in each of
+// kSamplesPerMode equal stretches of 1..total, the same every time for a seed.
+std::vector<long> callsToTry(long total, unsigned seed) {
   std::vector<long> calls;
-  for (int i = 0; i < count && total > 0; ++i) {
-    long low = 1 + total * i / count, high = total * (i + 1) / count;
+  if (const long stride = sweepStride(); stride > 0) {
+    for (long call = 1; call <= total; call += stride) calls.push_back(call);
+    return calls;
+  }
+  std::mt19937 random(seed);
+  for (int i = 0; i < kSamplesPerMode && total > 0; ++i) {
+    long low = 1 + total * i / kSamplesPerMode, high = total * (i + 1) / kSamplesPerMode;
     if (high >= low) calls.push_back(low + static_cast<long>(random() % static_cast<unsigned long>(high - low + 1)));
   }
   return calls;
 }
 
-std::vector<long> callsToTry(long total, unsigned seed) {
-  const long stride = sweepStride();
-  if (stride == 0) return sampleCalls(total, kSamplesPerMode, seed);
-  std::vector<long> calls;
-  for (long call = 1; call <= total; call += stride) calls.push_back(call);
-  return calls;
-}
-
 std::vector<Trial> plan(long total, const std::string& ppdDir) {
   std::vector<Trial> trials;
-  for (long call : callsToTry(total, 1)) trials.push_back({Trial::Kind::Error, call, "ENOSPC"});
-  for (long call : callsToTry(total, 2)) trials.push_back({Trial::Kind::Error, call, "EIO"});
-  for (long call : callsToTry(total, 3)) trials.push_back({Trial::Kind::Kill, call, ""});
+  for (const auto& [seed, error] : {std::pair{1u, "ENOSPC"}, {2u, "EIO"}})
+    for (long call : callsToTry(total, seed))
+      trials.push_back({error + (" at call " + std::to_string(call)), {"--fail", std::to_string(call), "--errno", error}, ""});
+  for (long call : callsToTry(total, 3))
+    trials.push_back({"kill at call " + std::to_string(call), {"--kill", std::to_string(call)}, ""});
   for (const std::string& dir : {ppdDir, std::string("/etc/cups/ppd"), std::string("/tmp")})
-    trials.push_back({Trial::Kind::SmallTmpfs, 0, dir});
+    trials.push_back({"small tmpfs on " + dir, {}, dir});
   return trials;
 }
 
@@ -142,21 +125,17 @@ class FaultInjectionHeavyE2E : public ::testing::TestWithParam<RunKind> {
   static Outcome runTrial(const Trial& trial, TrialHost& trialHost, const Reference& reference) {
     FaultHost& host = *trialHost.host;
     host.restore();
-    std::vector<std::string> tracerArgs;
-    if (trial.kind == Trial::Kind::Error) tracerArgs = {"--fail", std::to_string(trial.call), "--errno", trial.what};
-    if (trial.kind == Trial::Kind::Kill) tracerArgs = {"--kill", std::to_string(trial.call)};
-    if (trial.kind == Trial::Kind::SmallTmpfs) host.mountSmallTmpfs(trial.what, kSpareBytes);
-    SandboxResult faulted = host.runSetup(tracerArgs);
+    if (!trial.smallTmpfs.empty()) host.mountSmallTmpfs(trial.smallTmpfs, kSpareBytes);
+    SandboxResult faulted = host.runSetup(trial.tracerArgs);
     Outcome outcome;
     outcome.fault = faultOf(faulted.err);
     outcome.verdict = judgeFaulted(trialHost.before, host.capture(), reference.after, outcome.fault);
-    if (trial.kind == Trial::Kind::SmallTmpfs) host.lift(trial.what);
+    if (!trial.smallTmpfs.empty()) host.lift(trial.smallTmpfs);
     SandboxResult recovery = host.runSetup();
     Verdict recovered = judgeRecovered(host.capture(), reference.after);
     if (recovery.status != 0)
-      recovered.notRecovered.push_back("the fault-free run ended with " + std::to_string(recovery.status));
-    for (std::vector<std::string> Verdict::*part : {&Verdict::leftovers, &Verdict::notRecovered})
-      (outcome.verdict.*part).insert((outcome.verdict.*part).end(), (recovered.*part).begin(), (recovered.*part).end());
+      recovered.push_back("not recovered: the fault-free run ended with " + std::to_string(recovery.status));
+    append(outcome.verdict, recovered);
     return outcome;
   }
 
@@ -167,7 +146,7 @@ class FaultInjectionHeavyE2E : public ::testing::TestWithParam<RunKind> {
       try {
         return runTrial(trial, trialHost, reference);
       } catch (const HostLost&) {
-        std::cout << "HOST LOST|" << kindName(kind) << "|" << trial.label() << std::endl;
+        std::cout << "HOST LOST|" << kindName(kind) << "|" << trial.label << std::endl;
         if (attempt == 2) throw;
         trialHost = layOutTrialHost(kind, reference.ppdDir);
       }
@@ -189,29 +168,25 @@ TEST_P(FaultInjectionHeavyE2E, EveryFileStaysWholeAndTheNextRunRecovers) {
   // Every queue moves: a queue PPD that a run leaves as it was is never mistaken for a new one.
   for (const auto& [path, old] : trialHost.before.queuePpds) ASSERT_NE(reference.after.queuePpds.at(path), old) << path;
 
-  Figures figures;
-  figures.calls = reference.calls;
+  Verdict all;
+  int faults = 0, kills = 0;
   const std::vector<Trial> trials = plan(reference.calls, reference.ppdDir);
   for (const Trial& trial : trials) {
     Outcome outcome;
     try {
       outcome = runTrialKeepingAHost(trial, trialHost, reference, kind);
     } catch (const std::exception& e) {
-      outcome.verdict.notRecovered.push_back(std::string("the trial broke off: ") + e.what());
+      outcome.verdict.push_back(std::string("not recovered: the trial broke off: ") + e.what());
     }
-    const Verdict& verdict = outcome.verdict;
-    const Fault& fault = outcome.fault;
-    figures.kills += fault.killed;
-    figures.faults += (!fault.line.empty() && !fault.killed) || trial.kind == Trial::Kind::SmallTmpfs;
-    figures.add(verdict);
-    if (!verdict.clean())
-      std::cout << "TRIAL|" << kindName(kind) << "|" << trial.label() << "|" << verdict.queuesLost.size() << "|"
-                << verdict.backupsLost.size() << "|" << verdict.halfWritten.size() << "|" << verdict.leftovers.size()
-                << "|" << verdict.notRecovered.size() << std::endl;
-    EXPECT_TRUE(verdict.clean()) << kindName(kind) << ", " << trial.label() << ":\n"
-                                 << (fault.line.empty() ? "" : "  " + fault.line + "\n") << verdict.describe();
+    const auto& [verdict, fault] = outcome;
+    kills += fault.killed;
+    faults += (!fault.line.empty() && !fault.killed) || !trial.smallTmpfs.empty();
+    append(all, verdict);
+    if (!verdict.empty()) std::cout << "TRIAL|" << kindName(kind) << "|" << trial.label << std::endl;
+    EXPECT_TRUE(verdict.empty()) << kindName(kind) << ", " << trial.label << ":\n"
+                                 << (fault.line.empty() ? "" : "  " + fault.line + "\n") << describe(verdict);
   }
-  figures.print(kindName(kind));
+  printFigures(kindName(kind), reference.calls, faults, kills, all);
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   std::cout << kindName(kind) << ": " << trials.size() << " trials over " << reference.calls << " write-like calls in "
             << took.count() << " s" << std::endl;

@@ -1,5 +1,7 @@
 #include "fault_scenario.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -31,15 +33,9 @@ std::string machineFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
 // Names of the program's temporary files: today's zebot/zebin/ZEB and the hidden .zebtmpXXXXXX.
 bool isTemporaryName(const std::string& name) {
-  const std::string lower = lowered(name);
-  return (lower.starts_with("zeb") || lower.starts_with(".zeb")) && name != "zebgsfilter";
+  return name != "zebgsfilter" && (::strncasecmp(name.c_str(), "zeb", 3) == 0 || ::strncasecmp(name.c_str(), ".zeb", 4) == 0);
 }
 
 // The hidden name a file gets beside its target until it is renamed into place.
@@ -79,21 +75,10 @@ const std::string* lookup(const FileMap& files, const std::string& path) {
 
 std::string kindName(RunKind kind) { return kind == RunKind::Update ? "update" : "install"; }
 
-bool Verdict::clean() const {
-  return queuesLost.empty() && backupsLost.empty() && halfWritten.empty() && leftovers.empty() && notRecovered.empty();
-}
-
-std::string Verdict::describe() const {
-  std::ostringstream text;
-  auto list = [&](const char* title, const std::vector<std::string>& items) {
-    for (const std::string& item : items) text << "  " << title << ": " << item << "\n";
-  };
-  list("queue lost", queuesLost);
-  list("backup lost", backupsLost);
-  list("half-written", halfWritten);
-  list("leftover", leftovers);
-  list("not recovered", notRecovered);
-  return text.str();
+std::string describe(const Verdict& verdict) {
+  std::string text;
+  for (const std::string& finding : verdict) text += "  " + finding + "\n";
+  return text;
 }
 
 Fault faultOf(const std::string& tracerErr) {
@@ -119,23 +104,23 @@ Verdict judgeFaulted(const HostState& before, const HostState& after, const Host
     const std::string* now = lookup(after.queuePpds, path);
     const std::string* fresh = lookup(reference.queuePpds, path);
     if (now == nullptr) {
-      verdict.queuesLost.push_back(path + " is gone");
+      verdict.push_back("queue lost: " + path + " is gone");
     } else if (*now != old && (fresh == nullptr || *now != *fresh)) {
-      verdict.queuesLost.push_back(path + " is neither its old PPD nor its new one" + sizeNote(*now));
+      verdict.push_back("queue lost: " + path + " is neither its old PPD nor its new one" + sizeNote(*now));
     }
     // A queue on its new PPD must have its old one kept.
     const std::string backup = "/etc/cups/" + fileName(path) + kBackupSuffix;
     if (now != nullptr && fresh != nullptr && *now == *fresh && *fresh != old && !after.backups.contains(backup))
-      verdict.backupsLost.push_back(path + " is on its new PPD but " + backup + " is missing");
+      verdict.push_back("backup lost: " + path + " is on its new PPD but " + backup + " is missing");
   }
   for (const auto& [path, now] : after.queuePpds)
-    if (!before.queuePpds.contains(path)) verdict.leftovers.push_back(path + " is no queue's PPD");
+    if (!before.queuePpds.contains(path)) verdict.push_back("leftover: " + path + " is no queue's PPD");
   for (const auto& [path, now] : after.backups) {
     const std::string* was = lookup(before.backups, path);
     const std::string queuePpd = fileName(path.substr(0, path.size() - kBackupSuffix.size()));
     const std::string* old = lookup(before.queuePpds, "/etc/cups/ppd/" + queuePpd);
     if ((was == nullptr || *was != now) && (old == nullptr || *old != now))
-      verdict.backupsLost.push_back(path + " is not its queue's old PPD" + sizeNote(now));
+      verdict.push_back("backup lost: " + path + " is not its queue's old PPD" + sizeNote(now));
   }
   std::set<std::string> known;
   for (const FileMap* files : {&before.product, &reference.product})
@@ -145,19 +130,19 @@ Verdict judgeFaulted(const HostState& before, const HostState& after, const Host
     const std::string* old = lookup(before.product, path);
     const std::string* fresh = lookup(reference.product, path);
     if (now == nullptr) {
-      if (old != nullptr) verdict.halfWritten.push_back(path + " is gone");
+      if (old != nullptr) verdict.push_back("half-written: " + path + " is gone");
     } else if ((old == nullptr || *now != *old) && (fresh == nullptr || *now != *fresh)) {
-      verdict.halfWritten.push_back(path + " is neither its old content nor its new one" + sizeNote(*now));
+      verdict.push_back("half-written: " + path + " is neither its old content nor its new one" + sizeNote(*now));
     }
   }
   for (const auto& [path, content] : after.product)
-    if (!known.contains(path)) verdict.leftovers.push_back(path + " is left by the run");
+    if (!known.contains(path)) verdict.push_back("leftover: " + path + " is left by the run");
   std::set<std::string> earlier(before.temporaries.begin(), before.temporaries.end());
   for (const std::string& path : after.temporaries) {
     bool besidePpd = path.starts_with("/etc/cups/ppd/");
     bool allowed = (fault.killed && (!besidePpd || isBesideTemporaryName(fileName(path)))) ||
                    fileName(path) == fault.refusedRemoval;
-    if (!earlier.contains(path) && !allowed) verdict.leftovers.push_back(path + " is left by the run");
+    if (!earlier.contains(path) && !allowed) verdict.push_back("leftover: " + path + " is left by the run");
   }
   return verdict;
 }
@@ -168,16 +153,16 @@ Verdict judgeRecovered(const HostState& after, const HostState& reference) {
     for (const auto& [path, content] : expected) {
       const std::string* got = lookup(now, path);
       if (got == nullptr)
-        verdict.notRecovered.push_back(path + " is missing");
+        verdict.push_back("not recovered: " + path + " is missing");
       else if (*got != content)
-        verdict.notRecovered.push_back(path + " is not its new content" + sizeNote(*got));
+        verdict.push_back("not recovered: " + path + " is not its new content" + sizeNote(*got));
     }
     for (const auto& [path, content] : now)
-      if (!expected.contains(path)) verdict.leftovers.push_back(path + " is left after a complete run");
+      if (!expected.contains(path)) verdict.push_back("leftover: " + path + " is left after a complete run");
   };
   compare(after.queuePpds, reference.queuePpds);
   compare(after.product, reference.product);
-  for (const std::string& path : after.temporaries) verdict.leftovers.push_back(path + " is left after a complete run");
+  for (const std::string& path : after.temporaries) verdict.push_back("leftover: " + path + " is left after a complete run");
   return verdict;
 }
 

@@ -26,16 +26,15 @@ struct HostState {
   std::vector<std::string> temporaries;  // names the program writes before renaming, or leaves by mistake
 };
 
-// Findings about one run, each a short text naming the path and what is wrong.
-struct Verdict {
-  std::vector<std::string> queuesLost;    // a queue PPD neither its old bytes nor the whole new ones
-  std::vector<std::string> backupsLost;   // a backup that is not the queue's old PPD, or missing for a moved queue
-  std::vector<std::string> halfWritten;   // a product file neither old, new nor rightly absent
-  std::vector<std::string> leftovers;     // temporaries, or files no run should leave
-  std::vector<std::string> notRecovered;  // after the fault-free run: not the reference state
-  bool clean() const;
-  std::string describe() const;
-};
+// Findings about runs, each "KIND: the path and what is wrong", KIND one of
+// kFindingKinds: a queue PPD neither its old bytes nor the whole new ones; a
+// backup that is not the queue's old PPD, or missing for a moved queue; a
+// product file neither old, new nor rightly absent; temporaries, or files no
+// run should leave; after the fault-free run, what is not the reference state.
+using Verdict = std::vector<std::string>;
+inline const std::vector<std::string> kFindingKinds = {"queue lost", "backup lost", "half-written", "leftover",
+                                                       "not recovered"};
+std::string describe(const Verdict& verdict);
 
 // The fault a traced run went through, from the tracer's standard error.
 struct Fault {

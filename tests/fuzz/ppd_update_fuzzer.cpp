@@ -1,16 +1,40 @@
 // A queue's update as the program makes it from bytes a user may control: the
-// old PPD's defaults captured through libcups, split by what the new PPD
-// declares, carried into it, and read back. The input is the old PPD, a byte
-// 1 and the new PPD; without that byte both are the same text.
+// old PPD scanned for its model and product version, its defaults captured
+// through libcups, split by what the new PPD declares, carried into it, and
+// read back. The input is the old PPD, a byte 1 and the new PPD; without that
+// byte both are the same text.
 #include "fuzz_support.h"
+#include "queues/model_table.h"
 #include "queues/option_capture.h"
+#include "queues/queue_inventory.h"
 #include "queues/ppd_transplant.h"
 #include "queues/queue_update.h"
+#include "sys/line_reading.h"
 #include "sys/text.h"
 
 namespace {
 
 constexpr std::string_view kDefault = "*Default";
+constexpr int kUnset = -7;
+
+// A model line names a row of the table by a value running to its end;
+// any other line names none and leaves the kind and id alone.
+void checkScannedLine(std::string_view line) {
+  int kind = kUnset, id = kUnset;
+  std::optional<std::string_view> model = identifyModel(line, kind, id);
+  bool modelLine = line.find("*ModelName:") != std::string_view::npos;
+  FUZZ_CHECK(modelLine ? kind >= 0 && kind <= 3 : !model && kind == kUnset);
+  if (model) {
+    FUZZ_CHECK(fuzz::endsWithin(*model, line));
+    const ModelEntry* entry = findModelEntry(*model);
+    FUZZ_CHECK(entry && entry->modelId == id && model->find(entry->modelName) != std::string_view::npos);
+  } else {
+    FUZZ_CHECK(id == kUnset);
+  }
+  int version = readMivoVersion(line);
+  FUZZ_CHECK(version >= -1 && version <= 9);
+  if (line.find("*% Mivo version:") == std::string_view::npos) FUZZ_CHECK(version == -1);
+}
 
 // Every captured default lands on exactly one side; a carried one names a
 // declared option and one of its choices, in the new PPD's spelling.
@@ -57,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t split = text.find('\x01');
   std::string_view oldPpd = text.substr(0, split);
   std::string_view newPpd = split == std::string_view::npos ? text : text.substr(split + 1);
+  for (std::string_view piece : linePieces(oldPpd, false)) checkScannedLine(piece);
+  if (const ModelEntry* entry = findModelEntry(oldPpd)) FUZZ_CHECK(oldPpd.find(entry->modelName) != std::string_view::npos);
   OptionList captured;
   unsigned count = 0;
   captureOptions(oldPpd, captured, count);

@@ -2,8 +2,6 @@
 // setup: nothing of hers or of the system is taken, changed or trusted.
 #include "e2e/e2e_support.h"
 
-namespace {
-
 using nlohmann::json;
 
 const SandboxRunOptions kAsUser = {.uid = 65534, .gid = 65534};
@@ -18,7 +16,7 @@ TEST_F(HostileHostE2E, AnInstallationDirectoryIsTheProductsOrNew) {
   for (const char* dir : {"/home/alice", "/home/alice/mivo", "/var/lib", "/etc/cups/ppd", "/root/.ssh"}) {
     SandboxResult refused = setup({"-u", dir, "-x", "1"});
     EXPECT_EQ(refused.status, 2) << dir << refused.out;
-    EXPECT_NE(refused.err.find(latin1("se rechaza, no se instala ni se elimina nada")), std::string::npos) << dir;
+    EXPECT_NE(refused.err.find("se rechaza, no se instala ni se elimina nada"), std::string::npos) << dir;
     EXPECT_EQ(changedBesidesTheRunsOwn(), std::vector<std::string>{}) << dir;
     EXPECT_EQ(report()["outcome"], "refused") << dir;
   }
@@ -82,5 +80,3 @@ TEST_F(HostileHostE2E, AGroupWritableLogDirectoryGivesNobodyTheReport) {
   SandboxResult forged = host->sh("echo '{}' > /var/lib/mivo/Mivo4.0_UpdateReport.json", kAsUser);
   EXPECT_NE(forged.status, 0);
 }
-
-}  // namespace

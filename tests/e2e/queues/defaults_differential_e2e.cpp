@@ -5,10 +5,9 @@
 // defaults stated again after their blocks among them. Two hosts get the same
 // queues set to the same seeded random choices: one runs setup, its twin
 // moves each queue with lpadmin -m. Heavy: it fetches the sample once.
-#include <stdlib.h>
+#include <cstdio>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <random>
@@ -38,15 +37,10 @@ struct Queue {
   std::map<std::string, std::string> settings;
 };
 
-// libcups reads a text from a file of this machine.
+// libcups reads a text as it reads a file.
 PpdPtr openPpd(const std::string& text) {
-  std::string path = (fs::temp_directory_path() / "differential-XXXXXX").string();
-  int fd = ::mkstemp(path.data());
-  std::ofstream(path, std::ios::binary) << text;
-  PpdPtr ppd(ppdOpenFile(path.c_str()), ppdClose);
-  ::close(fd);
-  fs::remove(path);
-  return ppd;
+  std::unique_ptr<FILE, int (*)(FILE*)> in(::fmemopen(const_cast<char*>(text.data()), text.size(), "r"), std::fclose);
+  return PpdPtr(in ? ppdOpen(in.get()) : nullptr, ppdClose);
 }
 
 std::string fileText(const std::string& path) {

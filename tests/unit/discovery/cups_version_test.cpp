@@ -6,8 +6,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 TEST(CupsVersion, HeaderAndLocalLinesGiveTheVersionsDigits) {
   const std::pair<int, int> normal[] = {{14, 1400}, {242, 2420}, {1300, 1300}, {24200, 2420}, {0, 0}};
   for (auto [raw, four] : normal) EXPECT_EQ(normalizeCupsVersion(raw), four) << raw;
@@ -45,5 +43,3 @@ TEST(CupsVersion, ScratchFilesAreNewAndPrivateAndAFailureEndsNothing) {
   for (const char* name : {"ZEBLPD42", "ZEBLPRNG7", "ZEBLPD42.Ab12Cd"}) EXPECT_TRUE(isScratchFileName(name)) << name;
   for (const char* name : {"ZEBa1B2c", "ZEBLPD", "ZEBLPD42.Ab1", "zebA1B2C3", ""}) EXPECT_FALSE(isScratchFileName(name));
 }
-
-}  // namespace

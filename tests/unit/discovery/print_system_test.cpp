@@ -5,8 +5,6 @@
 #include "../test_support.h"
 #include "discovery/selinux.h"
 
-namespace {
-
 TEST(PrintSystem, ProcessLinesAndStartScriptsTellThePrefixes) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"root  412  1  0 10:02 ?  00:00:00 /usr/local/sbin/cupsd -C /etc/cups/cupsd.conf\r\n", "/usr/local"},
@@ -27,19 +25,10 @@ TEST(PrintSystem, ProcessLinesAndStartScriptsTellThePrefixes) {
 TEST(Selinux, RelabellingCommandsQuoteWhatTheShellWouldSplitOrRun) {
   ScratchHost host;
   runSettings().commands.chcon = "/usr/bin/chcon";
-  const std::pair<std::string, std::string> cases[] = {
-      {"/opt/orv/bin", "/usr/bin/chcon -t bin_t /opt/orv/bin 2>/dev/null"},
-      {"/srv/$(touch x);y", "/usr/bin/chcon -t bin_t '/srv/$(touch x);y' 2>/dev/null"},
-  };
-  for (const auto& [path, expected] : cases) {
-    RecordingRunner runner({512});
-    EXPECT_EQ(runChcon(path, "-t bin_t"), 512);
-    EXPECT_EQ(runner.commands, std::vector<std::string>{expected});
-  }
+  RecordingRunner runner({512});
+  EXPECT_EQ(runChcon("/srv/$(touch x);y", "-t bin_t"), 512);
+  EXPECT_EQ(runner.commands, std::vector<std::string>{"/usr/bin/chcon -t bin_t '/srv/$(touch x);y' 2>/dev/null"});
   runSettings().commands.chcon = "chcon";  // not a full path: nothing runs
-  RecordingRunner runner;
   EXPECT_EQ(runChcon("/opt/orv/bin", "-u system_u"), -1);
-  EXPECT_TRUE(runner.commands.empty());
+  EXPECT_EQ(runner.commands.size(), 1u);
 }
-
-}  // namespace

@@ -6,8 +6,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 TEST(InfoFile, TheOneReaderOfItsLines) {
   EXPECT_EQ(infoFileText("/opt/orv"),
             "#\n# Mivo 4.0 Information File\n#\n%%ZEBBLOCK_GENERAL_BEGIN\n"
@@ -58,5 +56,3 @@ TEST(InfoFile, OnlyRootsFileNamesAnInstallationOrItsQueues) {
   ::chmod((host / "opt/orv/mivoInfo4.0").c_str(), 0666);
   EXPECT_EQ(findExistingInstall(dir, kind), 0);
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 #include "../test_support.h"
 #include "install/info_file.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
 // Whatever its name, a directory is taken only when it is new, empty and
@@ -63,5 +61,3 @@ TEST(InstallDir, OnlyANewEmptyOwnOrProductDirectoryIsTaken) {
     EXPECT_EQ(verdict.exists, exists) << given;
   }
 }
-
-}  // namespace

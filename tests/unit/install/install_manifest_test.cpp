@@ -4,8 +4,6 @@
 
 #include <string>
 
-namespace {
-
 TEST(Manifest, FieldsModesAndSkippedLines) {
   const InstallItem setup{"bin/setup", "./bin", 0755};
   const std::pair<std::string, std::optional<InstallItem>> cases[] = {
@@ -58,5 +56,3 @@ TEST(Manifest, TheTreesListOfHashes) {
   for (const std::string& bad : {hash + " bin/setup\n", std::string(63, 'a') + "  x\n", std::string(64, 'A') + "  x\n"})
     EXPECT_FALSE(parseHashList(bad)) << bad;
 }
-
-}  // namespace

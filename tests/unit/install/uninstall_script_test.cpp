@@ -4,8 +4,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 // Where the product made the installation directory the script is the
 // product's own, byte for byte; elsewhere it removes whole only what the
 // product made, and otherwise the files it installed.
@@ -24,5 +22,3 @@ TEST(UninstallScript, RemovesWholeOnlyWhatTheProductMade) {
             "delDir /srv/x/man\n");
   EXPECT_NE(uninstallScriptText("rm", "/srv/a b", "DATE\n").find("delDir '/srv/a b'\n"), std::string::npos);
 }
-
-}  // namespace

@@ -4,8 +4,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 const std::string kOldPs = sourcePath("tests/fixtures/ppd-old/tamra_cendra2100_ps.ppd");
 const std::string kNewPs = sourcePath("dist/ppd/tamra_cendra2100_ps.ppd");
 
@@ -63,5 +61,3 @@ TEST(SplitCarried, TheNewPpdDecidesAndSpells) {
   EXPECT_FALSE(declaredOptions(""));
   EXPECT_TRUE(declaredOptions(readWhole(kNewPs)));
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 TEST(QueueInventory, ModelsVersionsAndTheOneRuleForQueueNames) {
   int kind = -1, id = -1;
   EXPECT_EQ(identifyModel("*ModelName: \"Tamra Cendra 2100 PS\"\n", kind, id), "\"Tamra Cendra 2100 PS\"\n");
@@ -49,5 +47,3 @@ TEST(QueueInventory, TheScanFindsEachProductQueueOnce) {
   EXPECT_NE(host.log().find("no puede nombrar una cola: '.ppd'"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir + "/.zebtmpAb12Cd"));  // a killed run's leftover goes
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
 TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
@@ -82,5 +80,3 @@ TEST(RemoveTree, LinksAreRemovedNeverFollowed) {
   EXPECT_EQ(removeTree(host / "top"), -1);
   EXPECT_TRUE(fs::exists(host / "out/f"));
 }
-
-}  // namespace

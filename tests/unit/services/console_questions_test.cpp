@@ -7,8 +7,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 // Each answer line as the two kinds of question understand it.
 const std::tuple<const char*, int, int> kAnswers[] = {
     {"S\xED", 1, 1},         {"sI", 1, 1},      {"desinstalar", 1, 1}, {"nosi", 1, 1}, {"nope", 0, 0},
@@ -38,5 +36,3 @@ TEST(ConsoleQuestions, AnswersAreReadInPiecesAndTheEndOfInputStopsAList) {
   EXPECT_EQ(askYesNo("Q?"), kAnswerNone);
   EXPECT_EQ(askYesNoAll("Q?"), kAnswerBreak);
 }
-
-}  // namespace

@@ -6,8 +6,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 // The planner changes nothing, notes every change in order, and answers
 // as the host would stand after them.
 TEST(Effects, APlanChangesNothingAndAnswersAsTheChangesWouldLeaveTheHost) {
@@ -52,5 +50,3 @@ TEST(Effects, RealChangesAreMadeAndOnlyFileChangesCountAsChangingTheHost) {
   EXPECT_TRUE(hostChanged());
   EXPECT_EQ(runner.commands, std::vector<std::string>{"chcon -u system_u /x"});
 }
-
-}  // namespace

@@ -6,8 +6,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 TEST(OwnershipRecord, ReadsBackWhatItWroteBytesIncluded) {
   OwnershipRecord record;
   record.installDir = "/opt/orv";
@@ -51,5 +49,3 @@ TEST(OwnershipRecord, OnlyRootsOwnRecordIsBelieved) {
     EXPECT_EQ(runReport().errors().empty(), believed);
   }
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 
 #include "app/run_end.h"
 
-namespace {
-
 // What a fleet reads first: the outcome, the exit status it maps to, the counts.
 TEST(RunReport, OutcomeStatusAndCountsFollowWhatHappened) {
   const std::tuple<std::function<void(RunReport&)>, std::string, int> cases[] = {
@@ -62,5 +60,3 @@ TEST(RunReport, TextsBecomeUtf8AndNamesStayApart) {
   EXPECT_FALSE(json["queues"][1].contains("nameBytes"));
   EXPECT_EQ(nlohmann::json::parse(report.historyLine())["counts"]["queues"]["failed"], 2);
 }
-
-}  // namespace

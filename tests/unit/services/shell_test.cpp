@@ -5,8 +5,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 TEST(Shell, OrdinaryArgumentsStayHostileOnesReachTheCommandAsOneWord) {
   for (const char* arg : {"/opt/orv", "MIVOINST.CONF", "Tamra-X_1.ppd.gz", "a=b,c:d@e+f%g"})
     EXPECT_EQ(shellQuote(arg), arg);
@@ -21,5 +19,3 @@ TEST(Shell, OrdinaryArgumentsStayHostileOnesReachTheCommandAsOneWord) {
   EXPECT_NE(runShellBounded("sleep 30", std::chrono::seconds(1)), 0);  // killed at its limit
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
-
-}  // namespace

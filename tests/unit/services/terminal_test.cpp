@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 
-namespace {
-
 // The catalogue's ISO-8859-1 is shown in the terminal's character set; in
 // the C locale the bytes go out as they are.
 TEST(Terminal, TextIsShownInTheCharacterSetOfTheLocale) {
@@ -22,5 +20,3 @@ TEST(Terminal, TextIsShownInTheCharacterSetOfTheLocale) {
   ::unsetenv("LC_ALL");
   readTerminalCharset();
 }
-
-}  // namespace

@@ -8,8 +8,6 @@
 #include "../test_support.h"
 #include "sys/dir_listing.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
 // Whatever stands at the target, the file is written whole beside it and
@@ -73,5 +71,3 @@ TEST(AtomicFiles, StagedFilesAreReadBackPlacedLaterAndNeverLeftBehind) {
   writeWhole(tmp / ".zebtmpAb12Cd", "left by a killed run");
   EXPECT_EQ(staleTemporaries(*dir), std::vector<std::string>{".zebtmpAb12Cd"});
 }
-
-}  // namespace

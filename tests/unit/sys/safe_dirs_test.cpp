@@ -8,8 +8,6 @@
 #include "../test_support.h"
 #include "sys/dir_listing.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
 // A link is followed only where root alone could have made it: owned by
@@ -81,5 +79,3 @@ TEST(SafeDir, TreesGoWithoutFollowingLinksAndRecordDirectoriesAreRootsAlone) {
   EXPECT_FALSE(openRootOnlyDirectory(tmp / "records", &why));
   EXPECT_EQ(why.kind, FailureKind::NotRootOnly);
 }
-
-}  // namespace

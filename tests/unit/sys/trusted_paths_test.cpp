@@ -8,8 +8,6 @@
 
 #include "../test_support.h"
 
-namespace {
-
 // Only what nobody but root could have put where it is or changed counts,
 // along the path as it is named and as its links resolve.
 TEST(TrustedPaths, OnlyWhatRootAloneControls) {
@@ -37,5 +35,3 @@ TEST(TrustedPaths, OnlyWhatRootAloneControls) {
   std::filesystem::create_symlink(tmp / "open/tool", dir + "/viaLink");
   EXPECT_FALSE(isTrustedFile(dir + "/viaLink"));
 }
-
-}  // namespace
