@@ -53,49 +53,19 @@ struct Options {
   std::vector<char*> command;
 };
 
-// How a system call's arguments say whether it writes.
-enum class Writes { Always, OpenFlagsArg1, OpenFlagsArg2, OpenHowArg2 };
-
-const std::map<long, std::pair<const char*, Writes>>& writeLikeCalls() {
-  static const std::map<long, std::pair<const char*, Writes>> calls = {
-      {SYS_write, {"write", Writes::Always}},
-      {SYS_writev, {"writev", Writes::Always}},
-      {SYS_pwrite64, {"pwrite64", Writes::Always}},
-      {SYS_pwritev, {"pwritev", Writes::Always}},
-      {SYS_pwritev2, {"pwritev2", Writes::Always}},
-      {SYS_sendfile, {"sendfile", Writes::Always}},
-      {SYS_copy_file_range, {"copy_file_range", Writes::Always}},
-      {SYS_fallocate, {"fallocate", Writes::Always}},
-      {SYS_ftruncate, {"ftruncate", Writes::Always}},
-      {SYS_truncate, {"truncate", Writes::Always}},
-      {SYS_fsync, {"fsync", Writes::Always}},
-      {SYS_fdatasync, {"fdatasync", Writes::Always}},
-      {SYS_syncfs, {"syncfs", Writes::Always}},
-      {SYS_sync, {"sync", Writes::Always}},
-      {SYS_rename, {"rename", Writes::Always}},
-      {SYS_renameat, {"renameat", Writes::Always}},
-      {SYS_renameat2, {"renameat2", Writes::Always}},
-      {SYS_link, {"link", Writes::Always}},
-      {SYS_linkat, {"linkat", Writes::Always}},
-      {SYS_symlink, {"symlink", Writes::Always}},
-      {SYS_symlinkat, {"symlinkat", Writes::Always}},
-      {SYS_unlink, {"unlink", Writes::Always}},
-      {SYS_unlinkat, {"unlinkat", Writes::Always}},
-      {SYS_mkdir, {"mkdir", Writes::Always}},
-      {SYS_mkdirat, {"mkdirat", Writes::Always}},
-      {SYS_rmdir, {"rmdir", Writes::Always}},
-      {SYS_chmod, {"chmod", Writes::Always}},
-      {SYS_fchmod, {"fchmod", Writes::Always}},
-      {SYS_fchmodat, {"fchmodat", Writes::Always}},
-      {kFchmodat2, {"fchmodat2", Writes::Always}},
-      {SYS_chown, {"chown", Writes::Always}},
-      {SYS_fchown, {"fchown", Writes::Always}},
-      {SYS_fchownat, {"fchownat", Writes::Always}},
-      {SYS_lchown, {"lchown", Writes::Always}},
-      {SYS_creat, {"creat", Writes::Always}},
-      {SYS_open, {"open", Writes::OpenFlagsArg1}},
-      {SYS_openat, {"openat", Writes::OpenFlagsArg2}},
-      {SYS_openat2, {"openat2", Writes::OpenHowArg2}},
+// The calls that may change a file, by number; the opens only when their flags say so.
+const std::map<long, const char*>& writeLikeCalls() {
+  static const std::map<long, const char*> calls = {
+      {SYS_write, "write"}, {SYS_writev, "writev"}, {SYS_pwrite64, "pwrite64"}, {SYS_pwritev, "pwritev"},
+      {SYS_pwritev2, "pwritev2"}, {SYS_sendfile, "sendfile"}, {SYS_copy_file_range, "copy_file_range"},
+      {SYS_fallocate, "fallocate"}, {SYS_ftruncate, "ftruncate"}, {SYS_truncate, "truncate"}, {SYS_fsync, "fsync"},
+      {SYS_fdatasync, "fdatasync"}, {SYS_syncfs, "syncfs"}, {SYS_sync, "sync"}, {SYS_rename, "rename"},
+      {SYS_renameat, "renameat"}, {SYS_renameat2, "renameat2"}, {SYS_link, "link"}, {SYS_linkat, "linkat"},
+      {SYS_symlink, "symlink"}, {SYS_symlinkat, "symlinkat"}, {SYS_unlink, "unlink"}, {SYS_unlinkat, "unlinkat"},
+      {SYS_mkdir, "mkdir"}, {SYS_mkdirat, "mkdirat"}, {SYS_rmdir, "rmdir"}, {SYS_chmod, "chmod"},
+      {SYS_fchmod, "fchmod"}, {SYS_fchmodat, "fchmodat"}, {kFchmodat2, "fchmodat2"}, {SYS_chown, "chown"},
+      {SYS_fchown, "fchown"}, {SYS_fchownat, "fchownat"}, {SYS_lchown, "lchown"}, {SYS_creat, "creat"},
+      {SYS_open, "open"}, {SYS_openat, "openat"}, {SYS_openat2, "openat2"},
   };
   return calls;
 }
@@ -116,15 +86,13 @@ const char* writeLikeName(pid_t pid, const __ptrace_syscall_info& info) {
   if (info.arch != kAuditArchX86_64) return nullptr;
   auto found = writeLikeCalls().find(static_cast<long>(info.entry.nr));
   if (found == writeLikeCalls().end()) return nullptr;
-  const auto& [name, writes] = found->second;
   const auto* args = info.entry.args;
-  switch (writes) {
-    case Writes::Always: return name;
-    case Writes::OpenFlagsArg1: return opensForWriting(args[1]) ? name : nullptr;
-    case Writes::OpenFlagsArg2: return opensForWriting(args[2]) ? name : nullptr;
-    case Writes::OpenHowArg2: return opensForWriting(openHowFlags(pid, args[2])) ? name : nullptr;
+  switch (info.entry.nr) {
+    case SYS_open: return opensForWriting(args[1]) ? found->second : nullptr;
+    case SYS_openat: return opensForWriting(args[2]) ? found->second : nullptr;
+    case SYS_openat2: return opensForWriting(openHowFlags(pid, args[2])) ? found->second : nullptr;
+    default: return found->second;
   }
-  return nullptr;
 }
 
 // A NUL-terminated string of the tracee, cut at 255 bytes.

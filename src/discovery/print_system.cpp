@@ -161,7 +161,6 @@ int installedCupsPrefixes(std::string& prefix, std::string& execPrefix) {
 
 }  // namespace
 
-bool isTrustedCupsd(std::string_view processLine, const std::string& prefix) { return believable(processLine, prefix); }
 
 int printerManagerFromName(std::string_view value) {
   if (value == "CUPS") return kPrinterCups;

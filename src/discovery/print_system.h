@@ -13,10 +13,6 @@ int printerManagerFromName(std::string_view value);
 // The print system found among the running processes; on a CUPS host it
 // also fills cupsBinDir and cupsBaseDir.
 int detectPrinterManager();
-// Whether the scheduler of a "ps -ef" line may be believed about where the
-// CUPS programs are: it runs as root, and its program under the prefix is one
-// that nobody but root could have put there.
-bool isTrustedCupsd(std::string_view processLine, const std::string& prefix);
 // The part of a cupsd path in front of "/sbin/cupsd" or "/bin/cupsd".
 std::optional<std::string> cupsdPrefix(std::string_view rest);
 // The rest of a process-list line from the start of the word holding the

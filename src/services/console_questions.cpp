@@ -44,7 +44,7 @@ AnswerCode ask(std::string_view question, Message<> hint, bool withAll) {
   // At the end of input nobody can answer: the cautious answer for a list
   // of printers is to stop, for a single question it is no answer.
   if (!readAnswer(line)) return withAll ? kAnswerBreak : kAnswerNone;
-  return classify(line, withAll);
+  return withAll ? classifyYesNoAll(line) : classifyYesNo(line);
 }
 
 }  // namespace

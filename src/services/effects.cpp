@@ -327,18 +327,10 @@ Effects& effects() {
 }
 
 void startEffects(bool planOnly) {
-  gOwned = planOnly ? makePlanner() : makeRealEffects();
+  gOwned = planOnly ? std::unique_ptr<Effects>(std::make_unique<Planner>()) : std::make_unique<RealEffects>();
   gEffects = gOwned.get();
 }
 
-Effects& useEffects(Effects& next) {
-  Effects& previous = effects();
-  gEffects = &next;
-  return previous;
-}
-
-std::unique_ptr<Effects> makeRealEffects() { return std::make_unique<RealEffects>(); }
-std::unique_ptr<Effects> makePlanner() { return std::make_unique<Planner>(); }
 
 bool hostChanged() {
   const std::vector<Change>& changes = effects().changes();

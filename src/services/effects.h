@@ -122,11 +122,6 @@ class Effects {
 Effects& effects();
 // Fresh effects for a run, nothing noted yet: a planner, or the real ones.
 void startEffects(bool planOnly);
-// Puts effects in place (a test's own); returns the previous ones.
-Effects& useEffects(Effects& next);
-std::unique_ptr<Effects> makeRealEffects();
-// A planner notes every change and makes none.
-std::unique_ptr<Effects> makePlanner();
 
 // Whether this run changed (a plan: would change) a file, directory or link
 // on the host; commands such as relabelling do not count.

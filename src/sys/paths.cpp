@@ -19,12 +19,6 @@ bool isRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-off_t fileSize(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
-}
-
 std::optional<std::string> canonicalPath(const std::string& path, const std::string& cwd) {
   if (path.empty()) return std::nullopt;
   namespace fs = std::filesystem;

@@ -12,8 +12,6 @@ bool pathExists(const std::string& path);
 int isDirectory(const std::string& path);
 // The path is, links followed, a regular file.
 bool isRegularFile(const std::string& path);
-// Size of a regular file, or -1.
-off_t fileSize(const std::string& path);
 // The path made absolute (relative to cwd) and canonical: links resolved as
 // far as the path exists, "." and ".." taken out, no trailing '/'. Nothing
 // for an empty path.

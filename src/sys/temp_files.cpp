@@ -41,12 +41,6 @@ bool makeTempFile(const std::string& dir, const std::string& prefix, const std::
   return true;
 }
 
-std::string temporaryDirectory() {
-  const char* fromEnvironment = std::getenv("TMPDIR");
-  if (fromEnvironment && isDirectory(fromEnvironment)) return fromEnvironment;
-  return "/tmp";
-}
-
 FilePtr createOwnFile(const std::string& fixedPath, std::string& path) {
   if (isOursToReplace(fixedPath)) ::unlink(fixedPath.c_str());
   FdHolder fd(::open(fixedPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
