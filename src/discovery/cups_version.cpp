@@ -14,6 +14,7 @@
 #include "services/run_log.h"
 #include "services/run_settings.h"
 #include "services/effects.h"
+#include "services/product.h"
 #include "services/shell.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"
@@ -112,7 +113,8 @@ std::string netcatCommand() {
     std::string own = sourceDir + "/zebnc";
     if (own.size() <= kNetcatPathMax && pathExists(own) && isTrustedFile(own)) return shellQuote(own);
   }
-  if (pathExists("/opt/orv/bin/zebnc") && isTrustedFile("/opt/orv/bin/zebnc")) return "/opt/orv/bin/zebnc";
+  const std::string installed = std::string(kProductBinDir) + "/zebnc";
+  if (pathExists(installed) && isTrustedFile(installed)) return installed;
   return shellQuote(findCommand("nc").value_or("nc"));
 }
 

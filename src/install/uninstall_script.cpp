@@ -11,6 +11,7 @@
 #include "install/fs_helpers.h"
 #include "services/effects.h"
 #include "services/failure_text.h"
+#include "services/product.h"
 #include "services/ownership_record.h"
 #include "sys/atomic_files.h"
 #include "sys/file_reading.h"
@@ -19,10 +20,6 @@
 #include "sys/safe_dirs.h"
 
 namespace {
-
-// The filter's link in /usr/bin points into the installation, whose copy is
-// removed just before it: the link is removed whatever its target's state.
-constexpr std::string_view kFilterLink = "/usr/bin/zebgsfilter";
 
 // The yes/no question of the script, lines 23 to 56.
 constexpr std::array<const char*, 21> kAskFunctionHead = {
@@ -117,7 +114,9 @@ std::string askFunction() {
 std::string removals(const std::string& rm, const std::string& installDir, const UninstallScope& scope) {
   std::string text;
   for (const char* pattern : kInstalledFiles) {
-    if (pattern == kFilterLink) {
+    // The filter's link in /usr/bin points into the installation, whose copy is
+    // removed just before it: the link is removed whatever its target's state.
+    if (pattern == std::string_view(kFilterLink)) {
       text += line("if [ -L /usr/bin/zebgsfilter ] || [ -f /usr/bin/zebgsfilter ] ; then " + rm +
                    " -f /usr/bin/zebgsfilter ; fi");
       continue;

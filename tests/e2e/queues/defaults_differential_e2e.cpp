@@ -37,10 +37,12 @@ struct Queue {
   std::map<std::string, std::string> settings;
 };
 
-// libcups reads a text as it reads a file.
+// libcups reads a text from a file of this machine (it reads by descriptor).
 PpdPtr openPpd(const std::string& text) {
-  std::unique_ptr<FILE, int (*)(FILE*)> in(::fmemopen(const_cast<char*>(text.data()), text.size(), "r"), std::fclose);
-  return PpdPtr(in ? ppdOpen(in.get()) : nullptr, ppdClose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);
+  if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) return PpdPtr(nullptr, ppdClose);
+  std::rewind(file.get());
+  return PpdPtr(ppdOpen(file.get()), ppdClose);
 }
 
 std::string fileText(const std::string& path) {
