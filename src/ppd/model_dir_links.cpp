@@ -159,9 +159,8 @@ void settlePpdInstallDir(const InstallDirPlan& plan) {
       makeModelDirLink(plan.dir, linkPath);
       return;
     case InstallDirAction::Settle:
-      if (effects().isDirectory(plan.dir)) return;
-      ensureDirectory(plan.dir, 1, 0755);
-      logChange(formatMessage(msg::kDirCreated, plan.dir));
+      // ensureDirectory says "created" itself, and only when it was.
+      if (!effects().isDirectory(plan.dir)) ensureDirectory(plan.dir, 1, 0755);
       return;
   }
 }
