@@ -317,12 +317,9 @@ void readManifest(RunState& run) {
   scanQueuePpds(run.queueList, count, run.candidates);
   if (count > 0) updateQueues(s.ppdInstallDir, run.queueList, count, s.queryMode, run.candidates);
   clearProgress();
-  // The queue update has restarted the scheduler, or said why it did not.
-  if (hostChanged()) {
-    restartCups();
-  } else if (count == 0) {
-    logMsg(msg::kNothingChanged);
-  }
+  // Once more for what changed since the queue update's restart; when nothing
+  // changed at all, the update has said so already.
+  if (count == 0 || hostChanged()) restartCupsIfChanged();
   endRun();
 }
 

@@ -31,6 +31,7 @@ std::string fallbackRestartCommand() {
 }  // namespace
 
 int restartCups() {
+  noteRestart();
   std::string command;
   std::string systemctl = existingCommand("systemctl");
   if (!systemctl.empty()) {
@@ -57,7 +58,7 @@ int restartCups() {
 }
 
 int restartCupsIfChanged() {
-  if (hostChanged()) return restartCups();
-  logMsg(msg::kNothingChanged);
+  if (hostChangedSinceRestart()) return restartCups();
+  logMsg(hostChanged() ? msg::kAlreadyRestarted : msg::kNothingChanged);
   return 0;
 }

@@ -319,6 +319,15 @@ class Planner : public Effects {
 std::unique_ptr<Effects> gOwned;
 Effects* gEffects = nullptr;
 
+// The host changes that the last restart of the scheduler has seen.
+size_t gChangesAtRestart = 0;
+
+size_t hostChangeCount() {
+  const std::vector<Change>& changes = effects().changes();
+  return static_cast<size_t>(std::count_if(changes.begin(), changes.end(),
+                                           [](const Change& change) { return change.kind != ChangeKind::RunCommand; }));
+}
+
 }  // namespace
 
 Effects& effects() {
@@ -329,14 +338,15 @@ Effects& effects() {
 void startEffects(bool planOnly) {
   gOwned = planOnly ? std::unique_ptr<Effects>(std::make_unique<Planner>()) : std::make_unique<RealEffects>();
   gEffects = gOwned.get();
+  gChangesAtRestart = 0;
 }
 
 
-bool hostChanged() {
-  const std::vector<Change>& changes = effects().changes();
-  return std::any_of(changes.begin(), changes.end(),
-                     [](const Change& change) { return change.kind != ChangeKind::RunCommand; });
-}
+bool hostChanged() { return hostChangeCount() > 0; }
+
+bool hostChangedSinceRestart() { return hostChangeCount() > gChangesAtRestart; }
+
+void noteRestart() { gChangesAtRestart = hostChangeCount(); }
 
 void logChange(const std::string& text) {
   if (text.empty()) return;

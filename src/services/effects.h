@@ -126,6 +126,9 @@ void startEffects(bool planOnly);
 // Whether this run changed (a plan: would change) a file, directory or link
 // on the host; commands such as relabelling do not count.
 bool hostChanged();
+// Whether it changed one since the scheduler was last restarted, and noting that restart.
+bool hostChangedSinceRestart();
+void noteRestart();
 
 // Logs a line that tells of a change: in a plan, as one that would be made.
 void logChange(const std::string& text);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "../test_support.h"
+#include "queues/cups_restart.h"
 #include "queues/queue_inventory.h"
 #include "queues/queue_rollback.h"
 #include "sys/sha256.h"
@@ -67,6 +68,9 @@ TEST(QueueUpdate, AQueueMovesOnceAndARerunLeavesItAndItsBackupAlone) {
   ASSERT_TRUE(recorded);
   EXPECT_EQ(std::tie(recorded->ppdSha256, recorded->backupSha256), std::make_tuple(sha256Hex(moved), sha256Hex(kOffice)));
   EXPECT_FALSE(host.restartCommands.empty());
+  RecordingRunner secondRestart;
+  restartCupsIfChanged();  // nothing new since the update's restart
+  EXPECT_TRUE(secondRestart.commands.empty());
   // The queue's block of the log reads in order: its lines, the backup, the new PPD, the copy.
   std::string log = host.log();
   size_t block = log.find("Impresora = Office"), saved = log.find("guardar "), made = log.find("Nueva PPD para"),
