@@ -35,12 +35,6 @@ void trimLineEnd(std::string& text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
 }
 
-void trimTrailing(std::string& text, size_t n) {
-  size_t end = std::min(text.size(), n);
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\n')) --end;
-  text.resize(end);
-}
-
 std::string_view withoutLineEnd(std::string_view text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   return text;

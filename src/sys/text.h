@@ -15,9 +15,6 @@ std::string lowerCase(std::string_view text);
 
 // Removes line feeds, carriage returns and blanks from the end.
 void trimLineEnd(std::string& text);
-// Removes blanks and line feeds (not carriage returns) from the end of the
-// first n characters; the rest is cut off.
-void trimTrailing(std::string& text, size_t n);
 // The text without its trailing line feeds and carriage returns.
 std::string_view withoutLineEnd(std::string_view text);
 

@@ -55,13 +55,6 @@ std::string withoutRunDate(std::string text) {
   return text;
 }
 
-std::string randomToken() {
-  std::random_device random;
-  std::string token;
-  for (int i = 0; i < 4; ++i) token += std::to_string(random());
-  return token;
-}
-
 std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::string sizeNote(const std::string& content) { return " (" + std::to_string(content.size()) + " bytes)"; }
@@ -171,7 +164,7 @@ Verdict judgeRecovered(const HostState& after, const HostState& reference) {
 FaultHost::FaultHost(RunKind kind)
     : host_(std::make_unique<SandboxHost>()),
       cpu_((kind == RunKind::Update ? 0 : 1) % std::max(1u, std::thread::hardware_concurrency())),
-      token_(randomToken()) {
+      token_(std::to_string(std::random_device{}()) + std::to_string(std::random_device{}())) {
   host_->write(kTokenPath, token_);
   host_->copyIn(DIST_DIR, kDist);
   host_->copyIn(FAULT_TRACER, kTracer);

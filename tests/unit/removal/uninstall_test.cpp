@@ -1,7 +1,6 @@
 #include "removal/uninstall.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -63,20 +62,4 @@ TEST(RemoveInstalledFiles, WholeDirectoriesOnlyWhereTheProductMadeThem) {
     EXPECT_TRUE(fs::exists(dir));
     EXPECT_EQ(host.log().find("no lo hizo Mivo") != std::string::npos, !made);
   }
-}
-
-// A link anywhere in a tree is removed itself, never followed; a fifo keeps its parents.
-TEST(RemoveTree, LinksAreRemovedNeverFollowed) {
-  ScratchHost host;
-  writeWhole(host / "out/f", "x");
-  writeWhole(host / "t/a/f", "x");
-  fs::create_directories(host / "t/a/b");
-  ::mkfifo((host / "t/a/b/fifo").c_str(), 0600);
-  fs::create_directory_symlink(host / "out", host / "t/dirlink");
-  fs::create_directory_symlink(host / "out", host / "top");
-  EXPECT_EQ(removeTree(host / "t"), -1);
-  EXPECT_TRUE(fs::exists(host / "t/a/b/fifo"));
-  EXPECT_FALSE(fs::exists(host / "t/a/f"));
-  EXPECT_EQ(removeTree(host / "top"), -1);
-  EXPECT_TRUE(fs::exists(host / "out/f"));
 }

@@ -16,15 +16,8 @@ TEST(Text, PiecesTrimsPathsAndCase) {
     for (std::string_view piece : linePieces(text)) got.emplace_back(piece);
     EXPECT_EQ(got, expected);
   }
-  std::string line = "value \r\n";
-  trimLineEnd(line);
-  EXPECT_EQ(line, "value");
-  std::string trailing = "Office \r \n";
-  trimTrailing(trailing, 256);
-  EXPECT_EQ(trailing, "Office \r");  // carriage returns stay
   EXPECT_EQ(findIgnoringCase("Produced by CUPS", "cups"), 12u);
   EXPECT_TRUE(isAtOrBelow("/opt/orv/bin", "/opt/orv"));
   EXPECT_FALSE(isAtOrBelow("/opt/orvX", "/opt/orv"));
-  EXPECT_EQ(withoutTrailingSlashes("/srv/x//"), "/srv/x");
   EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
