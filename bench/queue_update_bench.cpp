@@ -6,6 +6,10 @@
 //     For every pair a fresh host: the time and peak memory of the first run
 //     of `setup` (the installation, which moves every queue to its new PPD),
 //     then of a re-run that changes nothing.
+//   queue_update_bench --unloaded [N,N,...] [M,M,...]
+//     The same with queue PPDs the scheduler has not loaded: setup's own cost
+//     at sizes where the scheduler's loading of its queues (over an hour for
+//     ten thousand here, twice with its restart) would hide it.
 //   queue_update_bench --rerun-rollback [N] [M]  (default 200, 800)
 //     Three quarters of the queues get a copy of their PPD by the scheduler
 //     (QUEUE.ppd.O, made by `lpadmin -o`); then a first run, a second run and
@@ -186,26 +190,40 @@ int queuesListed(SandboxHost& host) {
   return std::stoi(shChecked(host, "lpstat -p", "lpstat -p | grep -c '^printer ' || true").out);
 }
 
+// Waits until the scheduler answers: one started or restarted loads all its
+// queues first, which takes minutes for ten thousand.
+void waitForScheduler(SandboxHost& host) {
+  shChecked(host, "wait for the scheduler", R"SH(i=0
+until lpstat -r 2>/dev/null | grep -qx 'scheduler is running'; do
+  i=$((i + 1)); [ $i -le 36000 ] || { echo "the scheduler does not answer" >&2; exit 1; }; sleep 0.1
+done)SH");
+}
+
 // A host with the distribution tree, the candidates, this program, and n
-// queues that a running scheduler has loaded.
-void prepareHost(SandboxHost& host, int n, int m) {
+// queues that a running scheduler has loaded (or, unloaded, only their PPDs).
+void prepareHost(SandboxHost& host, int n, int m, bool loaded = true) {
   const auto started = Clock::now();
   std::string machineTree = fs::temp_directory_path() / ("queue-bench-" + std::to_string(::getpid()));
   fs::remove_all(machineTree);
   layOutTree(machineTree, candidates(m), n);
+  // The sandbox starts the scheduler (its configuration made fit for tests) and
+  // waits for it a few seconds only: it starts it while there are no queues yet.
+  host.startCups();
+  host.stopCups();
   host.copyIn(DIST_DIR, "/srv/mivo");
   host.copyIn(fs::read_symlink("/proc/self/exe"), kBenchInHost);
   host.copyIn(machineTree + "/candidates", "/usr/share/ppd/orv");
   host.copyIn(machineTree + "/queues", "/srv/queues");
-  host.copyIn(machineTree + "/printers.conf", "/etc/cups/printers.conf");
+  if (loaded) host.copyIn(machineTree + "/printers.conf", "/etc/cups/printers.conf");
   fs::remove_all(machineTree);
   shChecked(host, "lay out the queues", R"SH(set -e
 gzip -9n /usr/share/ppd/orv/c*.ppd
 find /srv/queues -name '*.ppd' -exec install -m 0640 -o root -g lp -t /etc/cups/ppd {} +
 rm -rf /srv/queues
-chown root:lp /etc/cups/printers.conf && chmod 0600 /etc/cups/printers.conf)SH");
-  host.startCups();
-  if (int listed = queuesListed(host); listed != n)
+chown root:lp /etc/cups/printers.conf && chmod 0600 /etc/cups/printers.conf
+/etc/init.d/cups start >/dev/null)SH");
+  waitForScheduler(host);
+  if (int listed = queuesListed(host); listed != (loaded ? n : 0))
     throw std::runtime_error("the scheduler lists " + std::to_string(listed) + " queues, not " + std::to_string(n));
   const std::chrono::duration<double> took = Clock::now() - started;
   std::printf("# host with %d queues and %d candidates ready in %.1f s\n", n, m, took.count());
@@ -242,15 +260,11 @@ Run runSetup(SandboxHost& host, std::vector<std::string> args) {
 
 int queueCount(const Run& run, const std::string& outcome) { return run.report["counts"]["queues"].value(outcome, -1); }
 
-// The pid of the one running scheduler; waits until it answers first, since a
-// restarted one may still be loading its queues.
+// The pid of the one running scheduler, once it answers.
 std::string cupsdPid(SandboxHost& host) {
-  return shChecked(host, "find the scheduler", R"SH(
-i=0
-until lpstat -r 2>/dev/null | grep -qx 'scheduler is running'; do
-  i=$((i + 1)); [ $i -le 3000 ] || { echo "the scheduler does not answer" >&2; exit 1; }; sleep 0.1
-done
-pids=$(pidof cupsd); [ "$pids" = "${pids%% *}" ] || { echo "more than one cupsd: $pids" >&2; exit 1; }
+  waitForScheduler(host);
+  return shChecked(host, "find the scheduler", R"SH(pids=$(pidof cupsd)
+[ -n "$pids" ] && [ "$pids" = "${pids%% *}" ] || { echo "not one cupsd: '$pids'" >&2; exit 1; }
 echo "$pids")SH")
       .out;
 }
@@ -290,9 +304,9 @@ struct Point {
   Run first, rerun;
 };
 
-Point benchPoint(int n, int m, Checks& check) {
+Point benchPoint(int n, int m, bool loaded, Checks& check) {
   SandboxHost host;
-  prepareHost(host, n, m);
+  prepareHost(host, n, m, loaded);
   Point point{n, m, runSetup(host, {}), {}};
   check(queueCount(point.first, "updated") == n, "first run " + std::to_string(n) + "x" + std::to_string(m) +
                                                      ": every queue updated");
@@ -308,12 +322,12 @@ Point benchPoint(int n, int m, Checks& check) {
   return point;
 }
 
-int figures(const std::vector<int>& ns, const std::vector<int>& ms) {
+int figures(const std::vector<int>& ns, const std::vector<int>& ms, bool loaded) {
   std::printf("# FIGURES|N|M|first_s|first_per_queue_ms|first_peak_MB|rerun_s|rerun_per_queue_ms|rerun_peak_MB\n");
   Checks check;
   std::vector<Point> points;
   for (int m : ms)
-    for (int n : ns) points.push_back(benchPoint(n, m, check));
+    for (int n : ns) points.push_back(benchPoint(n, m, loaded, check));
   std::printf("\n%6s %6s | %9s %9s %9s %9s | %9s %9s %9s %9s\n", "N", "M", "first s", "ms/queue", "loop s", "peak MB",
               "rerun s", "ms/queue", "loop s", "peak MB");
   for (const Point& p : points) {
@@ -347,8 +361,12 @@ int rerunRollback(int n, int m) {
   std::string pid = cupsdPid(host);
   Run first = runSetup(host, {});
   check(queueCount(first, "updated") == n, "first run: " + std::to_string(n) + " queues updated");
+  check(cupsdPid(host) != pid, "first run: the scheduler was restarted");
+  // The scheduler saves printers.conf some time after it re-read the moved
+  // PPDs; restarted here, it saves it now, before the second run's window.
+  shChecked(host, "restart the scheduler", "/etc/init.d/cups restart >/dev/null");
+  waitForScheduler(host);
   std::string restarted = cupsdPid(host);
-  check(restarted != pid, "first run: the scheduler was restarted");
 
   Run second = runSetup(host, {});
   check(queueCount(second, "unchanged") == n, "second run: the report says " + std::to_string(n) + " queues unchanged");
@@ -410,7 +428,10 @@ int main(int argc, char** argv) {
   try {
     if (argc > 1 && std::strcmp(argv[1], "--rerun-rollback") == 0)
       return rerunRollback(argc > 2 ? std::stoi(argv[2]) : 200, argc > 3 ? std::stoi(argv[3]) : 800);
-    return figures(parseList(argc > 1 ? argv[1] : "200"), parseList(argc > 2 ? argv[2] : "800"));
+    const bool loaded = !(argc > 1 && std::strcmp(argv[1], "--unloaded") == 0);
+    const int first = loaded ? 1 : 2;
+    return figures(parseList(argc > first ? argv[first] : "200"), parseList(argc > first + 1 ? argv[first + 1] : "800"),
+                   loaded);
   } catch (const std::exception& e) {
     std::cerr << "queue_update_bench: " << e.what() << "\n";
     return 1;

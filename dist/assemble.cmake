@@ -1,5 +1,5 @@
 # Lays out the distribution tree: cmake -DSOURCE_DIR=... -DOUTPUT_DIR=...
-# -DSETUP_PROGRAM=... -DGZIP=... -P assemble.cmake
+# -DSETUP_PROGRAM=... -DGZIP=... [-DOBJCOPY=...] -P assemble.cmake
 # The PPD lines of the manifest follow the PPD files found in SOURCE_DIR/ppd
 # (shipped as they are) and SOURCE_DIR/ppd/gz (shipped gzip-compressed).
 # Last, etc/MIVOINST.SHA256 lists the SHA-256 hash of every file of the tree
@@ -15,6 +15,9 @@ set(EXECUTABLE OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WOR
 set(READABLE OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(COPY ${SETUP_PROGRAM} ${SOURCE_DIR}/bin/zebgsfilter
      DESTINATION ${OUTPUT_DIR}/bin FILE_PERMISSIONS ${EXECUTABLE})
+if(OBJCOPY)
+  execute_process(COMMAND ${OBJCOPY} --strip-debug ${OUTPUT_DIR}/bin/setup COMMAND_ERROR_IS_FATAL ANY)
+endif()
 file(COPY ${SOURCE_DIR}/etc/mivo4.0.png DESTINATION ${OUTPUT_DIR}/etc FILE_PERMISSIONS ${READABLE})
 file(COPY ${SOURCE_DIR}/man/setup.8 DESTINATION ${OUTPUT_DIR}/man FILE_PERMISSIONS ${READABLE})
 
