@@ -231,8 +231,6 @@ std::string RunReport::toJson() const {
                      {"outcome", toString(f.outcome)},
                      {"detail", utf8Text(f.detail)}});
   }
-  json queues = json::array();
-  for (const ReportQueue& q : queues_) queues.push_back(queueJson(q, dryRun));
   json errors = json::array();
   for (const std::string& e : errors_) errors.push_back(utf8Text(e));
   json report = {
@@ -248,11 +246,24 @@ std::string RunReport::toJson() const {
       {"host", hostFacts()},
       {"installDir", utf8Text(s.installDir)},
       {"updateKind", static_cast<int>(s.updateKind)},
-      {"files", files},
-      {"queues", queues},
-      {"errors", errors},
+      {"queues", json::array()},
   };
-  return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  report["files"] = std::move(files);
+  report["errors"] = std::move(errors);
+  // The queues are written one by one into their place: ten thousand of them
+  // never stand in memory as one tree.
+  const std::string text = report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  const std::string empty = "\n  \"queues\": [],";
+  const size_t at = text.find(empty);
+  if (at == std::string::npos || queues_.empty()) return text;
+  std::string whole = text.substr(0, at) + "\n  \"queues\": [";
+  for (size_t i = 0; i < queues_.size(); ++i) {
+    std::string one = queueJson(queues_[i], dryRun).dump(2, ' ', false, json::error_handler_t::replace);
+    for (size_t line = one.find('\n'); line != std::string::npos; line = one.find('\n', line + 5)) one.insert(line + 1, "    ");
+    whole += (i == 0 ? "\n    " : ",\n    ") + one;
+  }
+  whole += "\n  ],";
+  return whole.append(text, at + empty.size());
 }
 
 std::string RunReport::historyLine() const {
