@@ -72,11 +72,14 @@ TEST_F(HostileHostE2E, APlantedArchiveStopsNoArchive) {
 // in it, the report goes where only root may write, and the run says where.
 TEST_F(HostileHostE2E, AGroupWritableLogDirectoryGivesNobodyTheReport) {
   ASSERT_EQ(host->sh("chgrp 65534 /var/log && chmod 0775 /var/log").status, 0);
+  host->write("/etc/shadow", "root:secret:1:0:99999:7:::\n", 0640);
+  ASSERT_EQ(host->sh("ln -s /etc/shadow /var/log/Mivo4.0_UpdateLog", kAsUser).status, 0);  // her link at the log's name
   host->startCups();
   SandboxResult run = setup({"-x", "1"});
   EXPECT_EQ(run.status, 1);  // the report's usual place is refused, and that is told as a failure
   EXPECT_NE(run.out.find("informe: /var/lib/mivo/Mivo4.0_UpdateReport.json."), std::string::npos) << run.out;
   EXPECT_FALSE(host->exists(kReport));
+  EXPECT_EQ(host->read("/etc/shadow"), "root:secret:1:0:99999:7:::\n");
   SandboxResult forged = host->sh("echo '{}' > /var/lib/mivo/Mivo4.0_UpdateReport.json", kAsUser);
   EXPECT_NE(forged.status, 0);
 }

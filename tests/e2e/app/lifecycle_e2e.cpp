@@ -28,6 +28,7 @@ TEST_F(LifecycleE2E, DryRunInstallRerunTwoRollbacksAndRemoval) {
   // A dry run tells what the installation would do and changes nothing else.
   SandboxResult dry = setup({"-n"});
   EXPECT_EQ(changedBesidesTheRunsOwn(), std::vector<std::string>{}) << dry.err;
+  EXPECT_FALSE(host->exists(kRecord));  // a plan owns nothing
   json r = report();
   EXPECT_EQ(r["kind"], "dry-run");
   EXPECT_TRUE(r["changed"]);
@@ -81,6 +82,10 @@ TEST_F(LifecycleE2E, DryRunInstallRerunTwoRollbacksAndRemoval) {
     for (const std::string& q : queues) EXPECT_EQ(ppdOf(*host, q), expected->at(q)) << q;
   }
 
+  // A removal cannot be a dry run or a rollback: refused, and nothing goes.
+  for (const char* other : {"-n", "-r"})
+    EXPECT_EQ(setup({"/opt/orv/bin/setup", "-d", other, "-x", "1"}, {.input = "s\n"}).status, 2) << other;
+  EXPECT_TRUE(host->exists("/opt/orv/bin/setup"));
   // The removal takes the queues the information file lists and tells of the one it leaves.
   ASSERT_EQ(host->sh("sed -i 's/^Default$/Default\\nOffice\\nLab/' /opt/orv/mivoInfo4.0").status, 0);
   SandboxResult removal = setup({"/opt/orv/bin/setup", "-d", "-x", "1"}, {.input = "s\n"});

@@ -50,6 +50,8 @@ TEST(InstallDir, OnlyANewEmptyOwnOrProductDirectoryIsTaken) {
       {"/tmp/..", "/", R::System, true},
       {"/opt", "/opt", R::System, true},
       {"/usr/bin", "/usr/bin", R::System, true},
+      {"/usr/local", "/usr/local", R::System, true},
+      {"/var/tmp", "/var/tmp", R::System, true},
       {"/etc/cups", "/etc/cups", R::System, true},
       {"/usr/share/ppd", "/usr/share/ppd", R::System, true},
       {"", "", R::Empty, false},

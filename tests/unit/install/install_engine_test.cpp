@@ -13,7 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kManifest = "bin/setup ./bin 00755\netc/MIVOINST.CONF ./etc 00644\nman/setup.8 ./man 00644\n"
-                              "ppd/a.ppd ? 00644\nppd/a.ppd ./ppd 00644\nmissing ./etc\nxx ./bin\n";
+                              "ppd/a.ppd ? 00644\nppd/a.ppd ./ppd 00644\netc/notes ./etc\nmissing ./etc\nxx ./bin\n";
 
 // A distribution tree with its manifest and its list of hashes.
 void makeTree(const ScratchHost& host) {
@@ -22,8 +22,9 @@ void makeTree(const ScratchHost& host) {
   writeWhole(tree + "/etc/MIVOINST.CONF", kManifest);
   writeWhole(tree + "/man/setup.8", ".TH SETUP 8\n");
   writeWhole(tree + "/ppd/a.ppd", "*PPD-Adobe: \"4.3\"");
+  writeWhole(tree + "/etc/notes", "n", 0666);  // no mode in the manifest
   std::string list;
-  for (const char* file : {"bin/setup", "etc/MIVOINST.CONF", "man/setup.8", "ppd/a.ppd"})
+  for (const char* file : {"bin/setup", "etc/MIVOINST.CONF", "man/setup.8", "ppd/a.ppd", "etc/notes"})
     list += sha256Hex(readWhole(tree + "/" + file)) + "  " + file + "\n";
   writeWhole(tree + "/etc/MIVOINST.SHA256", list);
   RunSettings& s = runSettings();
@@ -48,12 +49,13 @@ TEST(InstallEngine, InstallsWhatTheTreesListVouchesForAndReRunsChangeNothing) {
   ScratchHost host;
   makeTree(host);
   EXPECT_EQ(installOnce(true), (std::vector<std::string>{"setup ok", "MIVOINST.CONF ok", "setup.8 ok", "a.ppd ok",
-                                                          "a.ppd ok", "missing failed"}));
+                                                          "a.ppd ok", "notes ok", "missing failed"}));
   EXPECT_FALSE(fs::exists(host / "opt/orv"));  // a plan makes nothing
   resetProductRecord();
   installOnce(false);
   EXPECT_EQ(readWhole(host / "opt/orv/man/setup.8"), ".TH SETUP 8\n");
   EXPECT_EQ(fs::status(host / "opt/orv/bin/setup").permissions(), fs::perms(0755));
+  EXPECT_EQ(fs::status(host / "opt/orv/etc/notes").permissions(), fs::perms(0644));  // nobody else writes it
   const OwnershipRecord& record = productRecord();
   EXPECT_TRUE(record.installDirMade);
   EXPECT_TRUE(record.madeDirectory(host / "usr/share/ppd/orv") && record.madeDirectory(host / "opt/orv/man"));

@@ -1,4 +1,5 @@
 #include "ppd/model_dir_links.h"
+#include "ppd/ppd_directories.h"
 
 #include <gtest/gtest.h>
 
@@ -16,4 +17,19 @@ TEST(PpdInstallDir, ADirectoryIsToldAsMadeOnceAndOnlyWhenItWas) {
   EXPECT_NE(log.find(made), std::string::npos);
   EXPECT_EQ(log.find(made), log.rfind(made));
   EXPECT_EQ(log.find("file/orv'."), std::string::npos);
+}
+
+// New CUPS (1.3 and later) finds PPDs in the PPD trees; older CUPS through a link in its model directory.
+TEST(PpdInstallDir, WhereEachLayoutPutsTheProductsPpds) {
+  const std::tuple<int, int, InstallDirPlan> cases[] = {
+      {1300, PPDLOC_USR_SHARE, {"/usr/share/ppd/orv", InstallDirAction::Settle}},
+      {1299, PPDLOC_USR_SHARE, {"/usr/share/ppd/orv", InstallDirAction::LinkAfterCreating}},
+      {2400, 0, {"/usr/share/cups/model/orv", InstallDirAction::Settle}},
+  };
+  for (const auto& [version, flags, plan] : cases) {
+    InstallDirPlan got = planPpdInstallDir({"", "", "/usr/share/cups/model", flags, version, {}});
+    EXPECT_EQ(std::tie(got.dir, got.action), std::tie(plan.dir, plan.action)) << version;
+  }
+  auto custom = [](const std::string& dir) { return dir == "/usr/share/cups/model" || dir.ends_with("/custom"); };
+  EXPECT_EQ(surveyPpdDirectories(custom).proposal, "/usr/share/cups/model/custom/orv");  // never the shared directory itself
 }

@@ -33,8 +33,9 @@ TEST(OwnershipRecord, ReadsBackWhatItWroteBytesIncluded) {
 // may write, is not, and the run says it takes the safest reading.
 TEST(OwnershipRecord, OnlyRootsOwnRecordIsBelieved) {
   REQUIRE_ROOT();
-  const std::tuple<uid_t, mode_t, bool> cases[] = {{0, 0644, true}, {65534, 0644, false}, {0, 0666, false}};
-  for (const auto& [owner, mode, believed] : cases) {
+  const std::tuple<uid_t, mode_t, mode_t, bool> cases[] = {
+      {0, 0644, 0755, true}, {65534, 0644, 0755, false}, {0, 0666, 0755, false}, {0, 0644, 0777, false}};
+  for (const auto& [owner, mode, dirMode, believed] : cases) {
     ScratchHost host;
     OwnershipRecord record;
     record.installDir = "/srv/mivo";
@@ -43,6 +44,7 @@ TEST(OwnershipRecord, OnlyRootsOwnRecordIsBelieved) {
     std::string path = host / "var/lib/mivo/Mivo4.0_Record.json";
     ::chown(path.c_str(), owner, 0);
     ::chmod(path.c_str(), mode);
+    ::chmod((host / "var/lib/mivo").c_str(), dirMode);
     loadProductRecord();
     EXPECT_EQ(productRecordFound(), believed);
     EXPECT_EQ(productRecord().installDir, believed ? "/srv/mivo" : "");
