@@ -68,13 +68,11 @@ std::optional<int> processIdOf(std::string_view line) {
   return pid > 0 ? std::optional<int>(pid) : std::nullopt;
 }
 
-// Every user id of the process (real, effective, saved, file system) is root.
 bool runsAsRoot(int pid) {
   FilePtr status = openRegularFile(formatText("/proc/%d/status", pid));
   std::string line;
   while (status && readLinePiece(status.get(), line)) {
-    if (!line.starts_with("Uid:")) continue;
-    return line.find_first_not_of("0 \t\n", 4) == std::string::npos;
+    if (line.starts_with("Uid:")) return uidLineIsRoot(line);
   }
   return false;
 }
@@ -160,6 +158,10 @@ int installedCupsPrefixes(std::string& prefix, std::string& execPrefix) {
 }
 
 }  // namespace
+
+bool uidLineIsRoot(std::string_view line) {
+  return line.starts_with("Uid:") && line.find_first_not_of("0 \t\n", 4) == std::string_view::npos;
+}
 
 
 int printerManagerFromName(std::string_view value) {

@@ -18,6 +18,9 @@ std::optional<std::string> cupsdPrefix(std::string_view rest);
 // The rest of a process-list line from the start of the word holding the
 // first occurrence of name.
 std::string_view wordOnwards(std::string_view line, std::string_view name);
+// A /proc status "Uid:" line whose every user id (real, effective, saved,
+// file system) is root's.
+bool uidLineIsRoot(std::string_view line);
 // The prefix pair of the CUPS start script (or what is installed); 1 when found.
 int readCupsStartScript(std::string& prefix, std::string& execPrefix);
 // What a start script says: its first "exec_prefix=" value and its first

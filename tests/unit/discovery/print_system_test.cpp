@@ -18,6 +18,10 @@ TEST(PrintSystem, ProcessLinesAndStartScriptsTellThePrefixes) {
   std::string binary(300, '\0');
   found = scanStartScript(binary + "prefix=/srv/cups\n");  // a marker starting a later 255-byte piece counts
   EXPECT_EQ(found.prefix, "/srv/cups");
+  // Only a scheduler whose every user id is root's may say where CUPS lives.
+  for (auto [line, root] : {std::pair{"Uid:\t0\t0\t0\t0\n", true}, {"Uid:\t1000\t1000\t1000\t1000\n", false},
+                            {"Uid:\t0\t0\t100\t0\n", false}, {"Gid:\t0\t0\t0\t0\n", false}})
+    EXPECT_EQ(uidLineIsRoot(line), root) << line;
   EXPECT_EQ(printerManagerFromName("LPRNG"), kPrinterLprng);
   EXPECT_EQ(printerManagerFromName("cups"), 0);
 }

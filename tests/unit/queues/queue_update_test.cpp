@@ -97,10 +97,12 @@ TEST(QueueUpdate, WhatCannotBeReadOrWrittenNeverReachesAQueue) {
       {"old PPD libcups cannot read", kNew, replaced(kOffice, "*PPD-Adobe: \"4.3\"\n", ""), QueueOutcome::Updated,
        "Letter"},  // moves, with the new PPD's defaults; the run is partial
       {"new PPD libcups refuses", replaced(kNew, "*FormatVersion", "FormatVersion"), kOffice, QueueOutcome::Failed, ""},
+      {"backup cannot be saved", kNew, kOffice, QueueOutcome::Failed, ""},  // no move without the undo
   };
   for (const auto& [what, newPpd, oldPpd, outcome, pageSize] : cases) {
     QueueHost host(newPpd);
     host.queue("Office", oldPpd);
+    if (what.starts_with("backup")) fs::create_directories(host / "etc/cups/Office.ppd.rpmsave/in-the-way");
     const ReportQueue& report = host.update().at(0);
     EXPECT_EQ(report.outcome, outcome) << what;
     bool moved = outcome == QueueOutcome::Updated;

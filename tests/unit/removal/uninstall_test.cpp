@@ -37,9 +37,10 @@ TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
 }
 
 // Directories go whole where the product made them; elsewhere only the
-// files it installed go, and what others put there stays.
+// files it installed go, and what others put there stays, with a record on
+// disk or without one.
 TEST(RemoveInstalledFiles, WholeDirectoriesOnlyWhereTheProductMadeThem) {
-  for (bool made : {true, false}) {
+  for (auto [made, onDisk] : {std::pair{true, true}, {false, true}, {false, false}}) {
     ScratchHost host;
     const std::string dir = host / "opt/orv";
     for (const char* file : {"bin/setup", "etc/MIVOINST.CONF", "ppd/a.ppd", "man/setup.8", "bin/theirs"})
@@ -52,7 +53,7 @@ TEST(RemoveInstalledFiles, WholeDirectoriesOnlyWhereTheProductMadeThem) {
     if (made) {
       for (const char* sub : {"bin", "etc", "ppd", "man"}) record.addMadeDirectory(dir + "/" + sub);
     }
-    resetProductRecord(true);
+    resetProductRecord(onDisk);
     productRecord() = record;
     RecordingRunner runner;
     EXPECT_GT(removeInstalledFiles(), 0);
