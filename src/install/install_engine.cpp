@@ -298,7 +298,7 @@ void linkFilter() {
 // an interrupted run left there goes. Directories that are not the
 // product's keep their owner and mode.
 void takeBackProductDirs(const std::string& dir) {
-  for (const char* sub : {"", "/bin", "/etc", "/ppd"}) {
+  for (const char* sub : {"", "/bin", "/etc", "/ppd", "/man"}) {
     std::string path = dir + sub;
     if (!effects().isDirectory(path) || !productMadeDirectory(path)) continue;
     if (takeBackDirectory(path)) removeLeftoverTemporaries(path);

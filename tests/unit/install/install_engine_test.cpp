@@ -67,9 +67,14 @@ TEST(InstallEngine, InstallsWhatTheTreesListVouchesForAndReRunsChangeNothing) {
   EXPECT_EQ(std::count(again.begin(), again.end(), "a.ppd unchanged"), 2);
   EXPECT_EQ(host.changes(), std::vector<std::string>{});
 
-  // A file that is not what the tree's list says is not installed.
+  // A file that is not what the tree's list says is not installed; what a
+  // killed run left half-written in the product's directories goes.
   writeWhole(host / "srv/mivo/ppd/a.ppd", "*PPD-Adobe: \"4.3\"\n*cut");
+  const std::vector<std::string> leftovers = {host / "opt/orv/bin/.zebtmpAbC123", host / "opt/orv/man/.zebtmpAbC123",
+                                              host / "usr/share/ppd/orv/.zebtmpAbC123"};
+  for (const std::string& path : leftovers) writeWhole(path, "half");
   std::vector<std::string> tampered = installOnce(false);
+  for (const std::string& path : leftovers) EXPECT_NE(fs::exists(path), ::geteuid() == 0) << path;  // root's alone
   EXPECT_EQ(tampered[3], "a.ppd failed");
   EXPECT_EQ(readWhole(host / "usr/share/ppd/orv/a.ppd"), "*PPD-Adobe: \"4.3\"");
   EXPECT_NE(host.log().find("no es el fichero que la lista de sumas del \xE1rbol describe"), std::string::npos);
