@@ -3,9 +3,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "services/failure_text.h"
 #include "services/run_log.h"
 #include "sys/file_handles.h"
 #include "sys/text.h"
@@ -46,16 +48,33 @@ void captureOption(const ppd_option_t& option, OptionList& list, unsigned& count
   }
 }
 
-// libcups reads the PPD text from an anonymous file in memory: nothing is
-// written to disk for it, and an error tells its line.
-PpdPtr parsePpdText(std::string_view text, std::string* why) {
+// The text in an anonymous file in memory, whole, at its start; an error
+// otherwise (a short write would have libcups read part of a PPD).
+FdHolder textInMemory(std::string_view text, Failure& failure) {
   FdHolder memory(::memfd_create("ppd", MFD_CLOEXEC));
-  for (std::string_view rest = text; memory.get() >= 0 && !rest.empty();) {
+  std::string_view rest = text;
+  errno = 0;
+  while (memory.get() >= 0 && !rest.empty()) {
     ssize_t written = ::write(memory.get(), rest.data(), rest.size());
-    if (written <= 0) return nullptr;
+    if (written <= 0) break;
     rest.remove_prefix(static_cast<size_t>(written));
   }
-  if (memory.get() < 0 || ::lseek(memory.get(), 0, SEEK_SET) != 0) return nullptr;
+  if (memory.get() >= 0 && rest.empty() && ::lseek(memory.get(), 0, SEEK_SET) == 0) return memory;
+  failure = {FailureKind::CannotWrite, "memfd:ppd", errno};
+  return FdHolder();
+}
+
+// libcups reads the PPD text from an anonymous file in memory: nothing is
+// written to disk for it, and an error tells its line. unread is set when
+// the text could not be given to libcups at all.
+PpdPtr parsePpdText(std::string_view text, std::string* why, bool* unread = nullptr) {
+  Failure failure;
+  FdHolder memory = textInMemory(text, failure);
+  if (memory.get() < 0) {
+    if (why) *why = describe(failure);
+    if (unread) *unread = true;
+    return nullptr;
+  }
   PpdPtr ppd(text.empty() ? nullptr : ppdOpenFd(memory.get()));
   if (!ppd && why) {
     int line = 0;
@@ -90,8 +109,9 @@ bool isWritableValue(std::string_view value) {
 }  // namespace
 
 int captureOptions(std::string_view ppdText, OptionList& list, unsigned& count, std::string* why) {
-  PpdPtr ppd = parsePpdText(ppdText, why);
-  if (!ppd) return 0;
+  bool unread = false;
+  PpdPtr ppd = parsePpdText(ppdText, why, &unread);
+  if (!ppd) return unread ? -1 : 0;
   unsigned counter = 0;
   for (int g = 0; g < ppd->num_groups; ++g) {
     const ppd_group_t& group = ppd->groups[g];

@@ -24,7 +24,8 @@ struct OptionList {
 // Appends one record per option whose default is one of its choices (top-level
 // groups only), or a custom value its Custom choice accepts; count and result
 // are the number appended. When libcups cannot read the text as a PPD: 0,
-// count left alone, and why (in the catalogue's words).
+// count left alone, and why (in the catalogue's words); -1 and why when the
+// host could not give it the text to read.
 int captureOptions(std::string_view ppdText, OptionList& list, unsigned& count, std::string* why = nullptr);
 
 // The options a PPD declares, as libcups reads them: by keyword in lower

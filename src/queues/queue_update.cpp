@@ -173,7 +173,14 @@ void prepareQueue(UpdateRun& run, const QueueRecord& queue, PreparedQueue& prepa
   OptionList options;
   unsigned optionCount = 0;
   std::string why;
-  if (captureOptions(*oldText, options, optionCount, &why) == 0 && !why.empty()) {
+  int captured = captureOptions(*oldText, options, optionCount, &why);
+  if (captured < 0) {
+    // Its defaults are there, but this host could not read them now: the queue waits for a run that can.
+    report.detail = why;
+    logFailureMsg(msg::kQueueUnreadable, queue.name, why);
+    return void(prepared.bodyLines = held.take());
+  }
+  if (captured == 0 && !why.empty()) {
     // The scheduler cannot read it either: the queue moves with the new PPD's own defaults.
     writeStderr(formatMessage(msg::kCannotOpenPpd, queue.ppdPath));
     logFailureMsg(msg::kOldDefaultsUnreadable, queue.name, why);

@@ -1,6 +1,9 @@
 #include "queues/option_capture.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "../test_support.h"
 
@@ -26,6 +29,18 @@ TEST(CaptureOptions, EveryDefaultOfEveryTopLevelOptionOrWhyNone) {
   EXPECT_EQ(captureOptions("not a PPD\n", none, count, &why), 0);
   EXPECT_EQ(count, 99u);
   EXPECT_NE(why.find("libcups no la lee como PPD"), std::string::npos);
+  // A text the host cannot hold whole for libcups is never read in part.
+  rlimit was{};
+  ::getrlimit(RLIMIT_FSIZE, &was);
+  rlimit small = was;
+  small.rlim_cur = 1024;
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  int result = captureOptions(readWhole(kOldPs), none, count, &why);
+  ::setrlimit(RLIMIT_FSIZE, &was);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(result, -1);
+  EXPECT_NE(why.find("'memfd:ppd' no se puede escribir"), std::string::npos) << why;
 }
 
 // What the new PPD offers decides, without regard to case, and a carried
