@@ -59,6 +59,11 @@ int restartCups() {
 
 int restartCupsIfChanged() {
   if (hostChangedSinceRestart()) return restartCups();
-  logMsg(hostChanged() ? msg::kAlreadyRestarted : msg::kNothingChanged);
+  // A dry run's restart was only planned: its line says so.
+  if (hostChanged()) {
+    logChange(formatMessage(msg::kAlreadyRestarted));
+  } else {
+    logMsg(msg::kNothingChanged);
+  }
   return 0;
 }

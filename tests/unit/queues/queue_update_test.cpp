@@ -57,6 +57,8 @@ TEST(QueueUpdate, AQueueMovesOnceAndARerunLeavesItAndItsBackupAlone) {
   ASSERT_EQ(planned.size(), 1u);
   EXPECT_EQ(planned[0].outcome, QueueOutcome::Updated);
   EXPECT_EQ(host.ppd("Office"), kOffice);  // a plan changes nothing
+  restartCupsIfChanged();
+  EXPECT_NE(host.log().find("Simulaci\xF3n: CUPS ya se reinici\xF3"), std::string::npos);  // planned, not done
   std::vector<ReportQueue> first = host.update();
   EXPECT_EQ(first[0].outcome, QueueOutcome::Updated);
   EXPECT_EQ(host.backup("Office"), kOffice);
