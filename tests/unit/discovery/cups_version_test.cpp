@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "../test_support.h"
+#include "sys/temp_files.h"
 
 TEST(CupsVersion, HeaderAndLocalLinesGiveTheVersionsDigits) {
   const std::pair<int, int> normal[] = {{14, 1400}, {242, 2420}, {1300, 1300}, {24200, 2420}, {0, 0}};
@@ -42,4 +43,14 @@ TEST(CupsVersion, ScratchFilesAreNewAndPrivateAndAFailureEndsNothing) {
   EXPECT_EQ(runReport().errors(), std::vector<std::string>{"myTmpName(" + host / "missing" + ",ZEB) Failed!"});
   for (const char* name : {"ZEBLPD42", "ZEBLPRNG7", "ZEBLPD42.Ab12Cd"}) EXPECT_TRUE(isScratchFileName(name)) << name;
   for (const char* name : {"ZEBa1B2c", "ZEBLPD", "ZEBLPD42.Ab1", "zebA1B2C3", ""}) EXPECT_FALSE(isScratchFileName(name));
+  // At the fixed name, root's leftover gives way; another user's file stays and the scratch file goes beside it.
+  for (uid_t owner : {0u, 65534u}) {
+    if (::geteuid() != 0) break;
+    writeWhole(host / "tmp/ZEBLPD42", "earlier");
+    ASSERT_EQ(::chown((host / "tmp/ZEBLPD42").c_str(), owner, owner), 0);
+    std::string path;
+    EXPECT_TRUE(createOwnFile(host / "tmp/ZEBLPD42", path));
+    EXPECT_EQ(path == host / "tmp/ZEBLPD42", owner == 0) << owner;
+    EXPECT_EQ(readWhole(host / "tmp/ZEBLPD42"), owner == 0 ? "" : "earlier") << owner;
+  }
 }

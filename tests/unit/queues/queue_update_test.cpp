@@ -33,7 +33,7 @@ struct QueueHost : ScratchHost {
   std::string ppd(const std::string& name) const { return readWhole(*this / ("etc/cups/ppd/" + name + ".ppd")); }
   std::string backup(const std::string& name) const { return readWhole(*this / ("etc/cups/" + name + ".ppd.rpmsave")); }
   // One update run from scratch, real or planned; the report's queue entries.
-  const std::vector<ReportQueue>& update(bool planOnly = false) {
+  const std::vector<ReportQueue>& update(bool planOnly = false, int askFlag = 0) {
     startEffects(planOnly);
     runReport().start(RunKind::Update);
     QueueList list;
@@ -41,7 +41,7 @@ struct QueueHost : ScratchHost {
     PpdCandidates candidates;
     RecordingRunner restarts;
     scanQueuePpds(list, count, candidates);
-    if (count > 0) updateQueues(runSettings().ppdInstallDir, list, count, 0, candidates);
+    if (count > 0) updateQueues(runSettings().ppdInstallDir, list, count, askFlag, candidates);
     restartCommands = restarts.commands;
     return runReport().queues();
   }
@@ -62,6 +62,7 @@ TEST(QueueUpdate, AQueueMovesOnceAndARerunLeavesItAndItsBackupAlone) {
   std::vector<ReportQueue> first = host.update();
   EXPECT_EQ(first[0].outcome, QueueOutcome::Updated);
   EXPECT_EQ(host.backup("Office"), kOffice);
+  EXPECT_EQ(fs::status(host / "etc/cups/Office.ppd.rpmsave").permissions(), fs::perms(0640));  // as private as the PPD
   std::string moved = host.ppd("Office");
   EXPECT_NE(moved.find("*DefaultPageSize: Letter\n"), std::string::npos);
   EXPECT_NE(moved.find("*DefaultResolution: 600dpi\n"), std::string::npos);  // 300dpi is no choice there
@@ -163,6 +164,28 @@ TEST(QueueRollback, PutsBackOnlyWhatTheProductSavedAndKeepsWhatItReplaces) {
   startEffects(false);
   EXPECT_EQ(rollbackQueues(0), 0);
   EXPECT_EQ(host.ppd("Office"), moved);
+}
+
+std::vector<std::string> outcomesOf(const std::vector<ReportQueue>& queues) {
+  std::vector<std::string> outcomes;
+  for (const ReportQueue& q : queues) outcomes.push_back(toString(q.outcome, false));
+  std::sort(outcomes.begin(), outcomes.end());
+  return outcomes;
+}
+
+// Asked queue by queue: "all" answers for the queues after it, and a break
+// keeps every queue not yet asked, in an update and in a rollback.
+TEST(QueueUpdate, TheAnswersDecideWhichQueuesMove) {
+  QueueHost host;
+  for (const char* name : {"A", "B", "C"}) host.queue(name, kOffice);
+  writeWhole(host / "answers", "n\ntodos\nb\n");
+  ASSERT_NE(std::freopen((host / "answers").c_str(), "r", stdin), nullptr);
+  EXPECT_EQ(outcomesOf(host.update(false, 1)), (std::vector<std::string>{"kept", "updated", "updated"}));
+  startEffects(false);
+  runReport().start(RunKind::Rollback);
+  RecordingRunner restarts;
+  EXPECT_EQ(rollbackQueues(1), 0);
+  EXPECT_EQ(outcomesOf(runReport().queues()), (std::vector<std::string>{"kept", "kept"}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
   s.commands.lpadmin = "/usr/sbin/lpadmin";
   s.commands.lpstat = "/usr/bin/lpstat";
   s.commands.cupsDataDir = host.root();
+  writeWhole(host / "model/Office", "its model");
   const std::tuple<std::string, std::vector<int>, std::vector<std::string>> cases[] = {
       {"Office", {0}, {"/usr/sbin/lpadmin -xOffice 2>/dev/null"}},
       {"-rf", {0}, {"/usr/sbin/lpadmin -x-rf 2>/dev/null"}},
@@ -28,6 +29,7 @@ TEST(RemoveQueue, CommandLinesQuoteHostileNamesAndRetryOnce) {
     EXPECT_EQ(removeQueue(name), 1);
     EXPECT_EQ(runner.commands, commands) << name;
   }
+  EXPECT_EQ(readWhole(host / "model/Office.old"), "its model");  // set aside, not gone
   RecordingRunner runner;
   for (const char* name : {"..", "a/b", ""}) EXPECT_EQ(removeQueue(name), 0);
   EXPECT_TRUE(runner.commands.empty());
