@@ -78,6 +78,8 @@ TEST(InstallEngine, InstallsWhatTheTreesListVouchesForAndReRunsChangeNothing) {
   EXPECT_EQ(tampered[3], "a.ppd failed");
   EXPECT_EQ(readWhole(host / "usr/share/ppd/orv/a.ppd"), "*PPD-Adobe: \"4.3\"");
   EXPECT_NE(host.log().find("no es el fichero que la lista de sumas del \xE1rbol describe"), std::string::npos);
+  writeWhole(host / "srv/mivo/etc/MIVOINST.SHA256", "not a list of sums\n");  // vouches for nothing
+  EXPECT_EQ(installOnce(false)[0], "setup failed");
 }
 
 // An installation directory the product did not make keeps its owner and

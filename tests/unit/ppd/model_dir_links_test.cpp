@@ -21,15 +21,19 @@ TEST(PpdInstallDir, ADirectoryIsToldAsMadeOnceAndOnlyWhenItWas) {
 
 // New CUPS (1.3 and later) finds PPDs in the PPD trees; older CUPS through a link in its model directory.
 TEST(PpdInstallDir, WhereEachLayoutPutsTheProductsPpds) {
-  const std::tuple<int, int, InstallDirPlan> cases[] = {
-      {1300, PPDLOC_USR_SHARE, {"/usr/share/ppd/orv", InstallDirAction::Settle}},
-      {1299, PPDLOC_USR_SHARE, {"/usr/share/ppd/orv", InstallDirAction::LinkAfterCreating}},
-      {2400, 0, {"/usr/share/cups/model/orv", InstallDirAction::Settle}},
+  const std::string foomatic = "/usr/share/foomatic/db/source/PPD/orv";
+  const std::tuple<int, int, std::string, InstallDirPlan> cases[] = {
+      {1300, PPDLOC_USR_SHARE, "", {"/usr/share/ppd/orv", InstallDirAction::Settle}},
+      {1300, PPDLOC_USR_SHARE, foomatic, {foomatic, InstallDirAction::Settle}},  // what the survey proposed
+      {1299, PPDLOC_USR_SHARE, "", {"/usr/share/ppd/orv", InstallDirAction::LinkAfterCreating}},
+      {2400, 0, "", {"/usr/share/cups/model/orv", InstallDirAction::Settle}},
   };
-  for (const auto& [version, flags, plan] : cases) {
-    InstallDirPlan got = planPpdInstallDir({"", "", "/usr/share/cups/model", flags, version, {}});
-    EXPECT_EQ(std::tie(got.dir, got.action), std::tie(plan.dir, plan.action)) << version;
+  for (const auto& [version, flags, proposal, plan] : cases) {
+    InstallDirPlan got = planPpdInstallDir({"", proposal, "/usr/share/cups/model", flags, version, {}});
+    EXPECT_EQ(std::tie(got.dir, got.action), std::tie(plan.dir, plan.action)) << version << proposal;
   }
   auto custom = [](const std::string& dir) { return dir == "/usr/share/cups/model" || dir.ends_with("/custom"); };
   EXPECT_EQ(surveyPpdDirectories(custom).proposal, "/usr/share/cups/model/custom/orv");  // never the shared directory itself
+  auto earlier = [](const std::string& dir) { return dir == "/usr/share/ppd" || dir == "/usr/share/ppd/orv"; };
+  EXPECT_EQ(surveyPpdDirectories(earlier).existingPpdDir, "/usr/share/ppd/orv");  // an earlier installation's
 }
