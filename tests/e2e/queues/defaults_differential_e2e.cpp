@@ -160,16 +160,6 @@ void placeNewPpds(SandboxHost& host, const std::vector<Queue>& queues, const std
   ASSERT_EQ(host.sh(compress).status, 0);
 }
 
-// cupstestppd on each file inside a host: the files it fails.
-std::set<std::string> cupstestppdFails(SandboxHost& host, const std::vector<std::string>& files) {
-  std::string script;
-  for (const std::string& file : files) script += "cupstestppd -q '" + file + "' >/dev/null 2>&1 || echo '" + file + "'\n";
-  std::istringstream out(host.sh(script, {.timeout = std::chrono::seconds(120)}).out);
-  std::set<std::string> failed;
-  for (std::string line; std::getline(out, line);) failed.insert(line);
-  return failed;
-}
-
 class DefaultsDifferentialHeavyE2E : public HostTest {};
 
 TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKeeps) {
@@ -197,12 +187,10 @@ TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKee
 
   // Option by option, as libcups reads each result; every queue the scheduler moves, setup moves.
   std::string disagreements;
-  std::vector<std::string> results;
   size_t compared = 0;
   for (const Queue& q : queues) {
     const std::string path = "/etc/cups/ppd/" + q.sample.name + ".ppd";
     const std::string ours = host->read(path), theirs = twin.read(path);
-    results.push_back(path);
     EXPECT_NE(theirs.find(copyMark("new")), std::string::npos) << q.sample.name << ": lpadmin -m left its old PPD";
     EXPECT_NE(ours.find(copyMark("new")), std::string::npos) << q.sample.name << ": setup left its old PPD";
     PpdPtr oursPpd = openPpd(ours), theirsPpd = openPpd(theirs);
@@ -214,8 +202,6 @@ TEST_F(DefaultsDifferentialHeavyE2E, SetupKeepsExactlyTheDefaultsTheSchedulerKee
     if (b.size() != a.size()) disagreements += "\n  " + q.sample.name + ": options differ in number";
   }
   EXPECT_EQ(disagreements, "");
-  std::set<std::string> oursFail = cupstestppdFails(*host, results), theirsFail = cupstestppdFails(twin, results);
-  for (const std::string& path : oursFail) EXPECT_TRUE(theirsFail.contains(path)) << path << " fails cupstestppd";
   std::cout << queues.size() << " queues, " << compared << " options compared, "
             << std::count(disagreements.begin(), disagreements.end(), '\n') << " disagreements\n";
 }

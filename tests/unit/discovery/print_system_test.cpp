@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../test_support.h"
+#include "discovery/command_locator.h"
 #include "discovery/selinux.h"
 
 TEST(PrintSystem, ProcessLinesAndStartScriptsTellThePrefixes) {
@@ -35,4 +36,17 @@ TEST(Selinux, RelabellingCommandsQuoteWhatTheShellWouldSplitOrRun) {
   runSettings().commands.chcon = "chcon";  // not a full path: nothing runs
   EXPECT_EQ(runChcon("/opt/orv/bin", "-u system_u"), -1);
   EXPECT_EQ(runner.commands.size(), 1u);
+}
+
+// Root runs a scheduler's program only where nobody else could have put or
+// changed it; otherwise the bare name goes to the system's own search.
+TEST(CommandLocator, OnlyProgramsRootAloneControlsAreRun) {
+  REQUIRE_ROOT();
+  ScratchHost host;
+  runSettings().cupsBinDir = host / "cups";
+  writeWhole(host / "cups/sbin/lpadmin", "#!/bin/sh\n", 0755);
+  writeWhole(host / "cups/bin/lpstat", "#!/bin/sh\n", 0755);
+  ASSERT_EQ(::chown((host / "cups/bin/lpstat").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(findCupsCommand("lpadmin"), host / "cups/sbin/lpadmin");
+  EXPECT_EQ(findCupsCommand("lpstat"), "lpstat");
 }

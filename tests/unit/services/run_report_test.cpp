@@ -5,7 +5,9 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "../test_support.h"
 #include "app/run_end.h"
+#include "services/run_log.h"
 
 // What a fleet reads first: the outcome, the exit status it maps to, the counts.
 TEST(RunReport, OutcomeStatusAndCountsFollowWhatHappened) {
@@ -59,4 +61,16 @@ TEST(RunReport, TextsBecomeUtf8AndNamesStayApart) {
   EXPECT_EQ(json["queues"][0]["nameBytes"], "q\\xe9");
   EXPECT_FALSE(json["queues"][1].contains("nameBytes"));
   EXPECT_EQ(nlohmann::json::parse(report.historyLine())["counts"]["queues"]["failed"], 2);
+}
+
+// Each run's log starts empty: nothing of a longer earlier run stays at its end.
+TEST(RunLog, EachRunWritesItsLogAnew) {
+  ScratchHost host;
+  closeLog();
+  writeWhole(host / "log", std::string(20000, '.') + "\nearlier run\n");
+  ASSERT_EQ(openLog(0), 1);
+  logMessage("this run\n");
+  closeLog();
+  EXPECT_EQ(host.log().find("earlier run"), std::string::npos);
+  EXPECT_NE(host.log().find("this run\n"), std::string::npos);
 }
