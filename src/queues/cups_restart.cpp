@@ -28,10 +28,8 @@ std::string fallbackRestartCommand() {
   return {};
 }
 
-}  // namespace
-
-int restartCups() {
-  noteRestart();
+// The restart commands in order until one succeeds; the status of the last one run.
+int runRestartCommands() {
   std::string command;
   std::string systemctl = existingCommand("systemctl");
   if (!systemctl.empty()) {
@@ -54,6 +52,15 @@ int restartCups() {
   }
   status = effects().runCommand(fallback);
   logChange(formatMessage(msg::kRestartReturned, status));
+  return status;
+}
+
+}  // namespace
+
+int restartCups() {
+  // Only a restart that happened has seen the changes before it.
+  int status = runRestartCommands();
+  if (status == 0) noteRestart();
   return status;
 }
 

@@ -74,6 +74,13 @@ TEST(QueueUpdate, AQueueMovesOnceAndARerunLeavesItAndItsBackupAlone) {
   RecordingRunner secondRestart;
   restartCupsIfChanged();  // nothing new since the update's restart
   EXPECT_TRUE(secondRestart.commands.empty());
+  effects().makeDirectory(host / "later", 0755, nullptr);
+  for (int status : {256, 0}) {  // a restart that failed has seen nothing: the next one is tried
+    RecordingRunner restart({status, status});
+    size_t logged = host.log().size();
+    restartCupsIfChanged();
+    EXPECT_EQ(host.log().find("ya se reinici", logged), std::string::npos) << status;
+  }
   // The queue's block of the log reads in order: its lines, the backup, the new PPD, the copy.
   std::string log = host.log();
   size_t block = log.find("Impresora = Office"), saved = log.find("guardar "), made = log.find("Nueva PPD para"),
