@@ -163,7 +163,6 @@ bool uidLineIsRoot(std::string_view line) {
   return line.starts_with("Uid:") && line.find_first_not_of("0 \t\n", 4) == std::string_view::npos;
 }
 
-
 int printerManagerFromName(std::string_view value) {
   if (value == "CUPS") return kPrinterCups;
   if (value == "LPRNG") return kPrinterLprng;

@@ -341,7 +341,6 @@ void startEffects(bool planOnly) {
   gChangesAtRestart = 0;
 }
 
-
 bool hostChanged() { return hostChangeCount() > 0; }
 
 bool hostChangedSinceRestart() { return hostChangeCount() > gChangesAtRestart; }

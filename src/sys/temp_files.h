@@ -12,7 +12,6 @@ struct TempFile {
 };
 bool makeTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix, TempFile& temp);
 
-
 // A new empty file of our own, open for reading, for a command to write its
 // output into by name. It is made at the fixed path when that path is free (or
 // holds only a file or link of ours to replace); when someone else's file,
