@@ -27,12 +27,12 @@ inline void quietProgramLog() {
 
 // Stops with a report on descriptor 2 (whatever quietProgramLog did to
 // stderr) when the property fails.
-#define FUZZ_CHECK(condition)                                                                   \
-  do {                                                                                          \
-    if (!(condition)) {                                                                         \
-      ::dprintf(2, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition);             \
-      std::abort();                                                                             \
-    }                                                                                           \
+#define FUZZ_CHECK(condition)                                                       \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
+      ::dprintf(2, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 // Whole lines, each with its line feed (the last may have none), any length.
