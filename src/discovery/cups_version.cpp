@@ -11,10 +11,10 @@
 #include <cstdlib>
 
 #include "discovery/command_locator.h"
-#include "services/run_log.h"
-#include "services/run_settings.h"
 #include "services/effects.h"
 #include "services/product.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
 #include "services/shell.h"
 #include "sys/dir_listing.h"
 #include "sys/file_reading.h"

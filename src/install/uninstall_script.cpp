@@ -5,19 +5,19 @@
 
 #include <sys/stat.h>
 
-#include "services/run_log.h"
-#include "services/run_settings.h"
-#include "services/shell.h"
 #include "install/fs_helpers.h"
 #include "services/effects.h"
 #include "services/failure_text.h"
-#include "services/product.h"
 #include "services/ownership_record.h"
+#include "services/product.h"
+#include "services/run_log.h"
+#include "services/run_settings.h"
+#include "services/shell.h"
 #include "sys/atomic_files.h"
 #include "sys/file_reading.h"
 #include "sys/line_reading.h"
-#include "sys/sha256.h"
 #include "sys/safe_dirs.h"
+#include "sys/sha256.h"
 
 namespace {
 

@@ -259,7 +259,8 @@ std::string RunReport::toJson() const {
   std::string whole = text.substr(0, at) + "\n  \"queues\": [";
   for (size_t i = 0; i < queues_.size(); ++i) {
     std::string one = queueJson(queues_[i], dryRun).dump(2, ' ', false, json::error_handler_t::replace);
-    for (size_t line = one.find('\n'); line != std::string::npos; line = one.find('\n', line + 5)) one.insert(line + 1, "    ");
+    for (size_t line = one.find('\n'); line != std::string::npos; line = one.find('\n', line + 5))
+      one.insert(line + 1, "    ");
     whole += (i == 0 ? "\n    " : ",\n    ") + one;
   }
   whole += "\n  ],";
